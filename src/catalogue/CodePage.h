@@ -1,0 +1,28 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// The three text forms the program handles: narrow strings in the system code page (what the
+// dialog and the catalogue hold), UTF-8 (the catalogue file) and UTF-16 (the system message packet).
+//
+// Every conversion takes the narrow code page explicitly as an iconv name ("UTF-8", "CP932", ...);
+// the overloads without one use SystemCodePage(). A text ends at its first zero byte/unit.
+// Malformed input never reads or writes out of bounds: an invalid or truncated sequence decodes
+// as U+FFFD, one byte (or unit) at a time, and a character the target lacks becomes one blank.
+
+// The locale's character set (nl_langinfo(CODESET)); the plain C/POSIX locale counts as UTF-8.
+const std::string& SystemCodePage();
+
+std::u16string AnsiToUtf16(std::string_view text, const std::string& codePage);
+std::u16string AnsiToUtf16(std::string_view text);
+
+std::string Utf16ToAnsi(std::u16string_view text, const std::string& codePage);
+std::string Utf16ToAnsi(std::u16string_view text);
+
+std::string AnsiToUtf8(std::string_view text, const std::string& codePage);
+std::string AnsiToUtf8(std::string_view text);
+
+// `text` may be null (an absent attribute): gives an empty text.
+std::string Utf8ToAnsi(const char* text, const std::string& codePage);
+std::string Utf8ToAnsi(const char* text);
