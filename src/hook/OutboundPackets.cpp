@@ -1,1 +1,56 @@
-// placeholder
+#include "OutboundPackets.h"
+
+#include "ByteOrder.h"
+#include "CodePage.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+static void StoreBe16(std::uint8_t* at, std::uint16_t value) {
+    const std::uint16_t wire = std::endian::native == std::endian::little ? Swap16(value) : value;
+    std::memcpy(at, &wire, sizeof wire);
+}
+
+static bool IsHighSurrogate(char16_t unit) {
+    return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+std::vector<std::uint8_t> BuildSystemMessage(std::string_view text, const std::string& codePage) {
+    text = text.substr(0, std::min(text.find('\0'), text.size()));
+    const std::size_t textBytes = text.size();
+    // Dropped rather than cut: a cut could split a double-byte character.
+    if (textBytes > kMaxSystemMessageText)
+        return {};
+
+    const auto size = static_cast<std::uint16_t>(2 * textBytes + 52);
+    std::vector<std::uint8_t> packet(size, 0);
+    packet[0] = 0xAE;
+    StoreBe16(&packet[1], size);
+    // 3..9 stay zero.
+    StoreBe16(&packet[10], 0x0481);
+    StoreBe16(&packet[12], 3);
+    std::memcpy(&packet[14], "JPN", 4); // language code, zero-terminated
+    // 18..47: a narrow text field, left empty.
+
+    const std::u16string units = AnsiToUtf16(text, codePage);
+    // The text area holds L + 2 units; one must stay free for the zero terminator. No code page
+    // gives more units than bytes in practice, but the cap keeps a surprise inside the packet.
+    std::size_t count = std::min(units.size(), textBytes + 1);
+    if (count < units.size() && count > 0 && IsHighSurrogate(units[count - 1]))
+        --count;
+    for (std::size_t i = 0; i < count && units[i] != 0; ++i)
+        StoreBe16(&packet[48 + 2 * i], units[i]);
+    return packet;
+}
+
+void WritePlaySoundPacket(PacketBuilder& builder, std::uint16_t number, PlayerPosition::Value position) {
+    builder.PutU8(0x54);
+    builder.PutU8(0x01);
+    builder.PutBe16(number);
+    builder.PutBe16(0);
+    builder.PutBe16(position.x);
+    builder.PutBe16(position.y);
+    builder.PutU8(0);
+    builder.PutU8(position.z);
+}
