@@ -1,1 +1,198 @@
-// placeholder
+#include "HookProtocol.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+static constexpr std::size_t kWholeFrame = kFrameHeaderSize + kMaxFrameLength;
+
+static void PutBe32(std::uint8_t* out, std::uint32_t v) {
+    out[0] = static_cast<std::uint8_t>(v >> 24);
+    out[1] = static_cast<std::uint8_t>(v >> 16);
+    out[2] = static_cast<std::uint8_t>(v >> 8);
+    out[3] = static_cast<std::uint8_t>(v);
+}
+
+static std::uint32_t GetBe32(const std::uint8_t* in) {
+    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) | (std::uint32_t{in[2]} << 8) | in[3];
+}
+
+static std::array<std::uint8_t, 9> EncodeWordFrame(FrameType type, std::uint32_t word) {
+    std::array<std::uint8_t, 9> out{};
+    PutBe32(out.data(), 5);
+    out[4] = static_cast<std::uint8_t>(type);
+    PutBe32(out.data() + 5, word);
+    return out;
+}
+
+static bool SentBy(FrameType type, FrameSender sender) {
+    switch (type) {
+    case FrameType::Hello:
+    case FrameType::Event:
+        return sender == FrameSender::Peer;
+    case FrameType::Verdict:
+    case FrameType::Inject:
+    case FrameType::Raise:
+        return sender == FrameSender::Program;
+    }
+    return false;
+}
+
+bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Frame& frame, std::string& error) {
+    if (body.empty()) {
+        error = "empty frame";
+        return false;
+    }
+    const std::uint8_t rawType = body[0];
+    const auto payload = body.subspan(1);
+    const auto type = static_cast<FrameType>(rawType);
+    if (rawType < 1 || rawType > 5) {
+        error = "unknown frame type " + std::to_string(rawType);
+        return false;
+    }
+    if (!SentBy(type, sender)) {
+        error = "frame type " + std::to_string(rawType) + " is not sent by the " +
+                (sender == FrameSender::Peer ? "peer" : "program");
+        return false;
+    }
+    auto badSize = [&](const char* name, const char* expected) {
+        error = std::string(name) + " payload of " + std::to_string(payload.size()) + " bytes, expected " + expected;
+        return false;
+    };
+    frame = Frame{};
+    frame.type = type;
+    switch (type) {
+    case FrameType::Hello:
+    case FrameType::Raise:
+        if (payload.size() != 4)
+            return badSize(type == FrameType::Hello ? "HELLO" : "RAISE", "4");
+        frame.window = GetBe32(payload.data());
+        return true;
+    case FrameType::Verdict:
+        if (payload.size() != 4)
+            return badSize("VERDICT", "4");
+        frame.verdict = GetBe32(payload.data());
+        return true;
+    case FrameType::Event:
+        if (payload.size() < 8)
+            return badSize("EVENT", "at least 8");
+        frame.code = static_cast<std::int32_t>(GetBe32(payload.data()));
+        frame.value = GetBe32(payload.data() + 4);
+        frame.packet = payload.subspan(8);
+        return true;
+    case FrameType::Inject:
+        if (payload.empty())
+            return badSize("INJECT", "at least 1");
+        if (payload[0] > 1) {
+            error = "INJECT direction " + std::to_string(payload[0]) + ", expected 0 or 1";
+            return false;
+        }
+        frame.direction = payload[0];
+        frame.packet = payload.subspan(1);
+        return true;
+    }
+    return false;
+}
+
+std::array<std::uint8_t, 9> EncodeHello(std::uint32_t window) {
+    return EncodeWordFrame(FrameType::Hello, window);
+}
+std::array<std::uint8_t, 9> EncodeVerdict(std::uint32_t verdict) {
+    return EncodeWordFrame(FrameType::Verdict, verdict);
+}
+std::array<std::uint8_t, 9> EncodeRaise(std::uint32_t window) {
+    return EncodeWordFrame(FrameType::Raise, window);
+}
+
+std::vector<std::uint8_t> EncodeEvent(std::int32_t code, std::uint32_t value, std::span<const std::uint8_t> packet) {
+    std::vector<std::uint8_t> out(kFrameHeaderSize + 9 + packet.size());
+    PutBe32(out.data(), static_cast<std::uint32_t>(9 + packet.size()));
+    out[4] = static_cast<std::uint8_t>(FrameType::Event);
+    PutBe32(out.data() + 5, static_cast<std::uint32_t>(code));
+    PutBe32(out.data() + 9, value);
+    std::copy(packet.begin(), packet.end(), out.begin() + 13);
+    return out;
+}
+
+std::array<std::uint8_t, 6> EncodeInjectHead(std::uint8_t direction, std::size_t packetLength) {
+    std::array<std::uint8_t, 6> out{};
+    PutBe32(out.data(), static_cast<std::uint32_t>(2 + packetLength));
+    out[4] = static_cast<std::uint8_t>(FrameType::Inject);
+    out[5] = direction;
+    return out;
+}
+
+std::vector<std::uint8_t> EncodeInject(std::uint8_t direction, std::span<const std::uint8_t> packet) {
+    const auto head = EncodeInjectHead(direction, packet.size());
+    std::vector<std::uint8_t> out(head.size() + packet.size());
+    std::copy(head.begin(), head.end(), out.begin());
+    std::copy(packet.begin(), packet.end(), out.begin() + static_cast<std::ptrdiff_t>(head.size()));
+    return out;
+}
+
+FrameReader::FrameReader(FrameSender sender) : m_sender(sender), m_buffer(2 * kWholeFrame) {}
+
+std::span<std::uint8_t> FrameReader::WritableSpace() {
+    if (m_start == m_end)
+        m_start = m_end = 0;
+    // A partial frame never exceeds kWholeFrame, so moving it to the front leaves room for a full one.
+    if (m_start > 0 && m_buffer.size() - m_end < kWholeFrame) {
+        std::memmove(m_buffer.data(), m_buffer.data() + m_start, m_end - m_start);
+        m_end -= m_start;
+        m_start = 0;
+    }
+    if (m_end == m_buffer.size())
+        m_buffer.resize(m_buffer.size() + kWholeFrame);
+    return {m_buffer.data() + m_end, m_buffer.size() - m_end};
+}
+
+void FrameReader::Commit(std::size_t count) {
+    m_end = std::min(m_end + count, m_buffer.size());
+}
+
+void FrameReader::Append(std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+        const auto space = WritableSpace();
+        const std::size_t n = std::min(space.size(), bytes.size());
+        std::memcpy(space.data(), bytes.data(), n);
+        Commit(n);
+        bytes = bytes.subspan(n);
+    }
+}
+
+FrameReader::Result FrameReader::Next(Frame& frame) {
+    if (m_failed)
+        return Result::Error;
+    if (m_end - m_start < kFrameHeaderSize)
+        return Result::NeedMore;
+    const std::uint32_t length = GetBe32(m_buffer.data() + m_start);
+    if (length < kMinFrameLength || length > kMaxFrameLength) {
+        m_failed = true;
+        m_error = "frame length " + std::to_string(length) + " outside 1.." + std::to_string(kMaxFrameLength);
+        return Result::Error;
+    }
+    if (m_end - m_start < kFrameHeaderSize + length)
+        return Result::NeedMore;
+    const std::span<const std::uint8_t> body(m_buffer.data() + m_start + kFrameHeaderSize, length);
+    m_start += kFrameHeaderSize + length;
+    if (!DecodeFrameBody(body, m_sender, frame, m_error)) {
+        m_failed = true;
+        return Result::Error;
+    }
+    return Result::Frame;
+}
+
+void FrameReader::Reset() {
+    m_start = m_end = 0;
+    m_failed = false;
+    m_error.clear();
+}
+
+std::string HookSocketPath() {
+    if (const char* explicitPath = std::getenv("KESTRUNE_HOOK_SOCKET"); explicitPath && *explicitPath)
+        return explicitPath;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/')
+        return std::string(runtime) + "/kestrune/hook.sock";
+    return "/tmp/kestrune-" + std::to_string(geteuid()) + "/hook.sock";
+}

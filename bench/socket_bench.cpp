@@ -1,0 +1,188 @@
+// The hook socket's latency: an EVENT's round trip to its VERDICT (what every packet of the game
+// waits for), and the Play command's way from the UI thread to both INJECT frames at the peer.
+// Each round trip is timed on its own; p50 and p99 are reported as counters in microseconds.
+//
+//   socket_bench --benchmark_filter=.
+
+#include "HookBridge.h"
+#include "HookProtocol.h"
+#include "PacketHandler.h"
+#include "PlayCommand.h"
+#include "PlayerPosition.h"
+#include "SocketHookLibrary.h"
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using Clock = std::chrono::steady_clock;
+
+static std::string TempSocketPath() {
+    char name[] = "/tmp/kestrune-bench-XXXXXX";
+    return std::string(mkdtemp(name)) + "/hook.sock";
+}
+
+static int ConnectPeer(const std::string& path) {
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    path.copy(address.sun_path, sizeof(address.sun_path) - 1);
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+static bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
+    while (length > 0) {
+        const ssize_t sent = send(fd, data, length, MSG_NOSIGNAL);
+        if (sent <= 0)
+            return false;
+        data += sent;
+        length -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+// Blocks until the next frame from the program is in.
+static bool ReadFrame(int fd, FrameReader& reader, Frame& frame) {
+    for (;;) {
+        const auto result = reader.Next(frame);
+        if (result == FrameReader::Result::Frame)
+            return true;
+        if (result == FrameReader::Result::Error)
+            return false;
+        const auto space = reader.WritableSpace();
+        const ssize_t got = recv(fd, space.data(), space.size(), 0);
+        if (got <= 0)
+            return false;
+        reader.Commit(static_cast<std::size_t>(got));
+    }
+}
+
+static void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
+    if (micros.empty())
+        return;
+    std::sort(micros.begin(), micros.end());
+    auto at = [&](double q) { return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))]; };
+    state.counters["p50_us"] = at(0.50);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = micros.back();
+}
+
+static void BM_EventVerdictRoundTrip(benchmark::State& state) {
+    const std::string path = TempSocketPath();
+    std::string error;
+    auto library = SocketHookLibrary::Open(path, error);
+    if (!library) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    std::atomic<bool> stop{false};
+    std::thread pump([&] {
+        while (!stop.load()) {
+            HookLibrary::Event event;
+            const bool delivered = library->GetEvent(event);
+            library->GetState();
+            if (delivered)
+                library->SetVerdict(event.length > 3 && event.packet[3] == 0xF4 ? 1 : 0);
+        }
+    });
+    const int peer = ConnectPeer(path);
+    const auto hello = EncodeHello(0x00C0FFEE);
+    const std::uint8_t sound[12] = {0x54, 0x01, 0x01, 0xF4, 0, 0, 0x04, 0xD2, 0x02, 0x37, 0, 8};
+    const auto event = EncodeEvent(kPacketFromServer, 0, sound);
+    FrameReader reader(FrameSender::Program);
+    std::vector<double> micros;
+    micros.reserve(1 << 16);
+    if (peer < 0 || !SendAll(peer, hello.data(), hello.size())) {
+        state.SkipWithError("cannot connect");
+    } else {
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            Frame frame;
+            if (!SendAll(peer, event.data(), event.size()) || !ReadFrame(peer, reader, frame) ||
+                frame.type != FrameType::Verdict || frame.verdict != 1) {
+                state.SkipWithError("no verdict");
+                break;
+            }
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+    }
+    ReportPercentiles(state, micros);
+    if (peer >= 0)
+        close(peer);
+    stop = true;
+    pump.join();
+    library.reset();
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+}
+BENCHMARK(BM_EventVerdictRoundTrip)->UseRealTime();
+
+// From RunPlayCommand on the calling (UI) thread until the peer holds the RAISE and both INJECT
+// frames (the 0xAE message and the 0x54 sound), through the real bridge and its injection thread.
+static void BM_PlayCommandToInjectsAtPeer(benchmark::State& state) {
+    const std::string path = TempSocketPath();
+    std::string error;
+    auto library = SocketHookLibrary::Open(path, error);
+    if (!library) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    PacketHandlerTable handlers;
+    PlayerPosition position;
+    position.Store({1234, 567, 8});
+    std::vector<double> micros;
+    micros.reserve(1 << 16);
+    {
+        HookBridge bridge(*library, handlers);
+        bridge.Start();
+        const int peer = ConnectPeer(path);
+        const auto hello = EncodeHello(0x00C0FFEE);
+        FrameReader reader(FrameSender::Program);
+        const auto attachedBy = Clock::now() + std::chrono::seconds(10);
+        if (peer >= 0 && SendAll(peer, hello.data(), hello.size()))
+            while (library->GetClientWindow() == 0 && Clock::now() < attachedBy)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        if (library->GetClientWindow() == 0) {
+            state.SkipWithError("the peer did not attach");
+        } else {
+            for (auto _ : state) {
+                const auto start = Clock::now();
+                if (!RunPlayCommand(bridge, *library, position, "3a")) {
+                    state.SkipWithError("no client window");
+                    break;
+                }
+                int injects = 0;
+                Frame frame;
+                while (injects < 2 && ReadFrame(peer, reader, frame))
+                    injects += frame.type == FrameType::Inject ? 1 : 0;
+                if (injects < 2) {
+                    state.SkipWithError("the injections did not arrive");
+                    break;
+                }
+                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+            }
+        }
+        if (peer >= 0)
+            close(peer);
+        bridge.Stop();
+    }
+    ReportPercentiles(state, micros);
+    library.reset();
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+}
+BENCHMARK(BM_PlayCommandToInjectsAtPeer)->UseRealTime();
+
+BENCHMARK_MAIN();

@@ -1,0 +1,45 @@
+#include "StopSignals.h"
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <ctime>
+
+static std::atomic<bool> g_stop{false};
+static sigset_t g_waitMask;
+
+static void OnStopSignal(int) {
+    g_stop.store(true);
+}
+
+void InstallStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    sigprocmask(SIG_BLOCK, &stops, &g_waitMask);
+    sigdelset(&g_waitMask, SIGINT);
+    sigdelset(&g_waitMask, SIGTERM);
+}
+
+bool StopRequested() {
+    return g_stop.load();
+}
+
+int WaitReady(pollfd* fds, nfds_t count, std::chrono::nanoseconds timeout) {
+    if (g_stop.load()) {
+        errno = EINTR;
+        return -1;
+    }
+    if (timeout.count() < 0)
+        return ppoll(fds, count, nullptr, &g_waitMask);
+    const auto ns = timeout.count();
+    const timespec limit{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    return ppoll(fds, count, &limit, &g_waitMask);
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <chrono>
+#include <poll.h>
+
+// SIGINT and SIGTERM ask kestrune-sim to stop. They are blocked except inside WaitReady, so a stop
+// can never slip in between a check of StopRequested and the wait that follows it.
+void InstallStopSignals();
+bool StopRequested();
+// ppoll with the stop signals let through. A negative timeout waits until something is ready or
+// a stop arrives. Returns ppoll's result (-1 with EINTR on a stop).
+int WaitReady(pollfd* fds, nfds_t count, std::chrono::nanoseconds timeout);
