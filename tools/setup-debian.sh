@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Installs what the project needs from Debian 12's packages, and only what is missing.
+# Runs as root, or through sudo for another user.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config
+    qt6-base-dev libgl-dev
+    libxml2-dev libxml2-utils
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    clang libclang-rt-14-dev
+    fonts-ipafont-gothic
+    xvfb xauth
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if [ "$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null)" != "install ok installed" ]; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if [ "$(id -u)" -eq 0 ]; then
+    as_root=()
+elif command -v sudo >/dev/null 2>&1; then
+    as_root=(sudo)
+else
+    echo "setup: these packages are missing and neither root nor sudo is available: ${missing[*]}" >&2
+    exit 1
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
