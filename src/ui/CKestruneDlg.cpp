@@ -1,0 +1,620 @@
+#include "CKestruneDlg.h"
+
+#include "ActiveDialog.h"
+#include "CatalogueFile.h"
+#include "DialogFileChooser.h"
+#include "DialogMessageBox.h"
+#include "DialogTemplate.h"
+#include "HookBridge.h"
+#include "NarrowText.h"
+#include "PacketHandler.h"
+#include "PlayCommand.h"
+#include "SoundCatalogue.h"
+#include "SoundListModel.h"
+#include "SoundNumber.h"
+#include "SoundTableView.h"
+#include "WrappingCheckBox.h"
+
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextDocument>
+
+#include <algorithm>
+#include <vector>
+
+static constexpr std::uint8_t kSoundPacketId = 0x54;
+static constexpr std::uint8_t kPlayerPacketId = 0x20;
+static constexpr int kNumberTextLimit = 7;
+static constexpr int kHiddenTextLimit = 4;
+
+CKestruneDlg::CKestruneDlg(DialogServices& services)
+    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_services(services) {
+    for (int size : {16, 24, 32, 48, 256}) {
+        const QString file = QStringLiteral(":/icons/kestrune-%1.png").arg(size);
+        if (QFile::exists(file))
+            m_hIcon.addFile(file, QSize(size, size));
+    }
+    m_model = new SoundListModel(this);
+    m_defaultFileChooser = std::make_unique<DialogFileChooser>();
+    m_defaultMessageBox = std::make_unique<DialogMessageBox>(*this);
+    m_fileChooser = m_defaultFileChooser.get();
+    m_messageBox = m_defaultMessageBox.get();
+}
+
+CKestruneDlg::~CKestruneDlg() {
+    Detach();
+}
+
+void CKestruneDlg::SetFileChooser(FileChooser* chooser) {
+    m_fileChooser = chooser ? chooser : m_defaultFileChooser.get();
+}
+
+void CKestruneDlg::SetMessageBoxSink(MessageBoxSink* sink) {
+    m_messageBox = sink ? sink : m_defaultMessageBox.get();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up and end
+
+bool CKestruneDlg::OnInitDialog() {
+    if (m_bInitialised)
+        return true;
+    CreateControls();
+    UpdateData(false);
+
+    setWindowIcon(m_hIcon);
+
+    SetUpSoundList();
+    m_services.catalogue.Clear(this);
+
+    m_bInitialised = true;
+    m_services.activeDialog.Publish(*this);
+    m_services.handlers.Install(kSoundPacketId, m_services.soundObserver);
+    m_services.handlers.Install(kPlayerPacketId, m_services.playerObserver);
+
+    m_buttonOk->setFocus();
+    return true;
+}
+
+int CKestruneDlg::DoModal() {
+    OnInitDialog();
+    return exec();
+}
+
+void CKestruneDlg::done(int result) {
+    Detach();
+    QDialog::done(result);
+}
+
+void CKestruneDlg::Detach() {
+    if (m_bDetached)
+        return;
+    m_bDetached = true;
+    // A pump waiting for the UI thread is released first: Withdraw waits for it to leave.
+    m_uiCalls.Close();
+    if (!m_bInitialised)
+        return;
+    m_services.activeDialog.Withdraw();
+    m_services.handlers.Uninstall(kSoundPacketId);
+    m_services.handlers.Uninstall(kPlayerPacketId);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Controls
+
+QWidget* CKestruneDlg::CreateControl(const TemplateControl& control, const DialogUnits& units) {
+    const QString caption = QString::fromUtf8(control.caption);
+    QWidget* widget = nullptr;
+    switch (control.kind) {
+    case ControlKind::PushButton: {
+        auto* button = new QPushButton(caption, this);
+        // Enter never presses a button: no button is the default, none becomes it on focus.
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        widget = button;
+        break;
+    }
+    case ControlKind::GroupBox:
+        widget = new QGroupBox(caption, this);
+        break;
+    case ControlKind::ListView:
+        widget = new SoundTableView(this);
+        break;
+    case ControlKind::Label: {
+        auto* label = new QLabel(caption, this);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        widget = label;
+        break;
+    }
+    case ControlKind::CheckBox:
+        if (control.style & kMultiLine)
+            widget = new WrappingCheckBox(caption, this);
+        else
+            widget = new QCheckBox(caption, this);
+        break;
+    case ControlKind::LineEdit: {
+        auto* edit = new QLineEdit(this);
+        if (control.style & kAlignRight)
+            edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        else if (control.style & kAlignCentre)
+            edit->setAlignment(Qt::AlignCenter);
+        edit->setReadOnly(control.style & kReadOnly);
+        widget = edit;
+        break;
+    }
+    case ControlKind::TextEdit: {
+        auto* edit = new QPlainTextEdit(this);
+        edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        edit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // As in a dialog's multi-line edit: Tab moves on, Enter breaks the line.
+        edit->setTabChangesFocus(true);
+        widget = edit;
+        break;
+    }
+    }
+    widget->setObjectName(QString::fromLatin1(control.objectName));
+    QRect geometry = units.ToPixels(control);
+    // The substitute font sets kana wider than MS UI Gothic: a static text that would be cut
+    // off takes the room it needs (nothing stands to the right of either label).
+    if (control.kind == ControlKind::Label)
+        geometry.setWidth(std::max(geometry.width(), widget->sizeHint().width()));
+    widget->setGeometry(geometry);
+    if (!(control.style & kTabStop))
+        widget->setFocusPolicy(Qt::NoFocus);
+    if (control.style & kHidden)
+        widget->setVisible(false);
+    widget->installEventFilter(this);
+    return widget;
+}
+
+void CKestruneDlg::CreateControls() {
+    const DialogTemplate& dialogTemplate = MainDialogTemplate();
+    const QFont font = DialogFont(dialogTemplate);
+    setFont(font);
+    const DialogUnits units(font);
+
+    setWindowTitle(QString::fromUtf8(dialogTemplate.caption));
+    setSizeGripEnabled(false);
+    resize(units.ToPixels(QSize(dialogTemplate.width, dialogTemplate.height)));
+
+    std::vector<QWidget*> tabOrder;
+    std::vector<QWidget*> groupBoxes;
+    for (const TemplateControl& control : dialogTemplate.controls) {
+        QWidget* widget = CreateControl(control, units);
+        if (control.style & kTabStop)
+            tabOrder.push_back(widget);
+        if (control.kind == ControlKind::GroupBox)
+            groupBoxes.push_back(widget);
+        switch (control.id) {
+        case 1:
+            m_buttonOk = static_cast<QPushButton*>(widget);
+            break;
+        case 1000:
+            m_listSounds = static_cast<SoundTableView*>(widget);
+            break;
+        case 1001:
+            m_checkAutoAdd = static_cast<QCheckBox*>(widget);
+            break;
+        case 1002:
+            m_editNumber = static_cast<QLineEdit*>(widget);
+            break;
+        case 1003:
+            m_editComment = static_cast<QPlainTextEdit*>(widget);
+            break;
+        case 1004:
+            m_buttonClear = static_cast<QPushButton*>(widget);
+            break;
+        case 1005:
+            m_buttonLoad = static_cast<QPushButton*>(widget);
+            break;
+        case 1006:
+            m_buttonSave = static_cast<QPushButton*>(widget);
+            break;
+        case 1007:
+            m_buttonAddUpdate = static_cast<QPushButton*>(widget);
+            break;
+        case 1008:
+            m_buttonDelete = static_cast<QPushButton*>(widget);
+            break;
+        case 1009:
+            m_buttonPlay = static_cast<QPushButton*>(widget);
+            break;
+        case 1010:
+            m_editHidden = static_cast<QLineEdit*>(widget);
+            break;
+        case 1011:
+            m_checkMute = static_cast<QCheckBox*>(widget);
+            break;
+        case 1012:
+            m_checkSortOnSave = static_cast<QCheckBox*>(widget);
+            break;
+        case 1014:
+            m_checkMoveToEnd = static_cast<QCheckBox*>(widget);
+            break;
+        default:
+            break;
+        }
+    }
+    // Group boxes only frame their neighbours; below them, they would swallow their clicks.
+    for (QWidget* groupBox : groupBoxes)
+        groupBox->lower();
+    for (std::size_t i = 1; i < tabOrder.size(); ++i)
+        QWidget::setTabOrder(tabOrder[i - 1], tabOrder[i]);
+
+    connect(m_buttonOk, &QPushButton::clicked, this, &CKestruneDlg::OnClickedOk);
+    connect(m_buttonClear, &QPushButton::clicked, this, &CKestruneDlg::OnClickedClear);
+    connect(m_checkAutoAdd, &QCheckBox::clicked, this, &CKestruneDlg::OnClickedAutoAdd);
+    connect(m_buttonAddUpdate, &QPushButton::clicked, this, &CKestruneDlg::OnClickedAddUpdate);
+    connect(m_buttonLoad, &QPushButton::clicked, this, &CKestruneDlg::OnClickedLoad);
+    connect(m_buttonSave, &QPushButton::clicked, this, &CKestruneDlg::OnClickedSave);
+    connect(m_buttonDelete, &QPushButton::clicked, this, &CKestruneDlg::OnClickedDelete);
+    connect(m_buttonPlay, &QPushButton::clicked, this, &CKestruneDlg::OnClickedPlay);
+    connect(m_checkMute, &QCheckBox::clicked, this, &CKestruneDlg::OnClickedMute);
+}
+
+void CKestruneDlg::SetUpSoundList() {
+    SoundTableView& list = *m_listSounds;
+    list.setModel(m_model);
+    list.setShowGrid(true);
+    list.setSelectionBehavior(QAbstractItemView::SelectRows);
+    list.setSelectionMode(QAbstractItemView::SingleSelection);
+    list.setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list.setSortingEnabled(false);
+    list.setWordWrap(false);
+    list.setTabKeyNavigation(false);
+    list.setCornerButtonEnabled(false);
+
+    QHeaderView& columns = *list.horizontalHeader();
+    columns.setSectionsClickable(false);
+    columns.setSectionsMovable(false);
+    columns.setHighlightSections(false);
+    columns.setStretchLastSection(false);
+    columns.setSectionResizeMode(QHeaderView::Interactive);
+    columns.resizeSection(SoundListModel::NumberColumn, 68);
+    columns.resizeSection(SoundListModel::CommentColumn, 170);
+
+    // Every row the same height, never measured: a rebuild of 65,534 rows stays cheap.
+    QHeaderView& rows = *list.verticalHeader();
+    rows.hide();
+    rows.setSectionResizeMode(QHeaderView::Fixed);
+    rows.setDefaultSectionSize(list.fontMetrics().height() + 4);
+
+    // The selection stays visible when the list does not have the focus.
+    QPalette palette = list.palette();
+    for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+        palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+    list.setPalette(palette);
+
+    connect(m_model, &SoundListModel::MuteChangedByUser, this, [this](int row) {
+        if (!m_bRebuilding)
+            OnItemChangedSoundListStateImage(row);
+    });
+    connect(list.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex& current, const QModelIndex&) {
+                if (!m_bRebuilding && current.isValid())
+                    OnItemChangedSoundListFocused(current.row());
+            });
+    connect(&list, &SoundTableView::Clicked, this, &CKestruneDlg::OnClickSoundList);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Data exchange
+
+// Only a changed text is set, so the caret and the undo history survive a write-back.
+static void SetTextIfChanged(QLineEdit& edit, const QString& text) {
+    if (edit.text() != text)
+        edit.setText(text);
+}
+
+static QString PlainText(const QPlainTextEdit& edit) {
+    // toPlainText would also turn no-break spaces into blanks.
+    QString text = edit.document()->toRawText();
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    text.replace(QChar::LineSeparator, QLatin1Char('\n'));
+    return text;
+}
+
+bool CKestruneDlg::UpdateData(bool saveAndValidate) {
+    if (!m_editNumber)
+        return false;
+    DoDataExchange(saveAndValidate);
+    return true;
+}
+
+void CKestruneDlg::DoDataExchange(bool saveAndValidate) {
+    if (saveAndValidate) {
+        m_strComment = ToCrLf(QStringToNarrow(PlainText(*m_editComment)));
+    } else {
+        const QString comment = NarrowToQString(ToLf(m_strComment));
+        if (PlainText(*m_editComment) != comment)
+            m_editComment->setPlainText(comment);
+    }
+
+    if (saveAndValidate)
+        m_bAutoAdd.store(m_checkAutoAdd->isChecked());
+    else
+        m_checkAutoAdd->setChecked(m_bAutoAdd.load());
+
+    m_editNumber->setMaxLength(kNumberTextLimit);
+    if (saveAndValidate)
+        m_strNumber = QStringToNarrow(m_editNumber->text());
+    else
+        SetTextIfChanged(*m_editNumber, NarrowToQString(m_strNumber));
+
+    m_editHidden->setMaxLength(kHiddenTextLimit);
+    if (saveAndValidate)
+        m_strHiddenText = QStringToNarrow(m_editHidden->text());
+    else
+        SetTextIfChanged(*m_editHidden, NarrowToQString(m_strHiddenText));
+
+    if (saveAndValidate)
+        m_bMute = m_checkMute->isChecked();
+    else
+        m_checkMute->setChecked(m_bMute);
+
+    if (saveAndValidate)
+        m_bMoveToEnd = m_checkMoveToEnd->isChecked();
+    else
+        m_checkMoveToEnd->setChecked(m_bMoveToEnd);
+
+    if (saveAndValidate)
+        m_bSortOnSave = m_checkSortOnSave->isChecked();
+    else
+        m_checkSortOnSave->setChecked(m_bSortOnSave);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The list
+
+void CKestruneDlg::RebuildSoundList() {
+    if (!m_uiCalls.OnUiThread()) {
+        // The list belongs to the UI thread.
+        m_uiCalls.Call([this] { RebuildSoundList(); });
+        return;
+    }
+    if (!m_listSounds)
+        return;
+    m_bRebuilding = true;
+    m_model->Reset(m_services.catalogue.EntriesInDisplayOrder());
+    m_listSounds->ShowLastRow();
+    m_bRebuilding = false;
+}
+
+void CKestruneDlg::DeleteAllSoundRows() {
+    // Called with the catalogue locked: touches the rows only.
+    if (!m_model || !m_uiCalls.OnUiThread())
+        return;
+    m_bRebuilding = true;
+    m_model->Reset({});
+    m_bRebuilding = false;
+}
+
+void CKestruneDlg::LoadRowIntoEditor(int row) {
+    const SoundEntry& entry = m_model->Row(row);
+    m_strNumber = FormatSoundNumber(entry.number);
+    m_nCurrentNumber = ParseSoundNumber(m_strNumber);
+    m_strComment = entry.comment;
+    m_bMute = entry.mute;
+}
+
+void CKestruneDlg::StoreRow(int row) {
+    const SoundEntry entry = m_model->Row(row);
+    m_services.catalogue.AddOrUpdate(ParseSoundNumber(FormatSoundNumber(entry.number)), entry.comment, entry.mute, true,
+                                     false, this);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Commands
+
+void CKestruneDlg::OnClickedOk() {
+    UpdateData(true);
+    accept();
+}
+
+void CKestruneDlg::OnClickedClear() {
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    m_services.catalogue.Clear(this);
+    RebuildSoundList();
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickedAutoAdd() {
+    UpdateData(true);
+}
+
+void CKestruneDlg::OnClickedAddUpdate() {
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    const std::int32_t number = ParseSoundNumber(m_strNumber);
+    m_nCurrentNumber = number;
+    if (number != 0)
+        m_services.catalogue.AddOrUpdate(number, m_strComment, m_bMute, true, true, this);
+    RebuildSoundList();
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickedDelete() {
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    const std::int32_t number = ParseSoundNumber(m_strNumber);
+    if (number != 0)
+        m_services.catalogue.Remove(number);
+    RebuildSoundList();
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickedMute() {
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    m_nCurrentNumber = ParseSoundNumber(m_strNumber);
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnItemChangedSoundListStateImage(int row) {
+    if (!m_model->HasRow(row))
+        return;
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    StoreRow(row);
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnItemChangedSoundListFocused(int row) {
+    if (!m_model->HasRow(row))
+        return;
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    LoadRowIntoEditor(row);
+    StoreRow(row);
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickSoundList(int row) {
+    // Unlike the Windows original this reads the fields first: writing them back unread would
+    // undo what the user had typed or ticked since the last command.
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    if (row != -1 && row == lastClickedRow && m_model->HasRow(row)) {
+        LoadRowIntoEditor(row);
+        StoreRow(row);
+    }
+    lastClickedRow = row;
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickedLoad() {
+    UpdateData(true);
+    const bool kept = SuspendAutoAdd();
+    if (const std::optional<QString> path = m_fileChooser->ChooseOpenPath())
+        LoadCatalogueFile(*path);
+    RebuildSoundList();
+    ResumeAutoAdd(kept);
+    UpdateData(false);
+}
+
+void CKestruneDlg::OnClickedSave() {
+    const bool kept = SuspendAutoAdd();
+    if (const std::optional<QString> path = m_fileChooser->ChooseSavePath())
+        SaveCatalogueFile(*path);
+    ResumeAutoAdd(kept);
+}
+
+void CKestruneDlg::OnClickedPlay() {
+    UpdateData(true);
+    RunPlayCommand(m_services.bridge, m_services.raiser, m_services.playerPosition, m_strNumber);
+    UpdateData(false);
+}
+
+bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
+    bool written = false;
+    {
+        UpdateData(true);
+        const bool kept = SuspendAutoAdd();
+        const CatalogueDocument document = BuildCatalogueDocument(m_services.catalogue, m_bSortOnSave);
+        ResumeAutoAdd(kept);
+        UpdateData(false);
+        written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString());
+    }
+    if (!written)
+        m_messageBox->ShowMessage(path + QStringLiteral(" に書き込みできませんでした。"),
+                                  QStringLiteral("書き込みエラー"));
+    return written;
+}
+
+bool CKestruneDlg::LoadCatalogueFile(const QString& path) {
+    std::optional<CatalogueDocument> document = ParseCatalogueFile(QFile::encodeName(path).toStdString());
+    if (!document) {
+        m_messageBox->ShowMessage(path + QStringLiteral(" が開けませんでした。"), QStringLiteral("読み込みエラー"));
+        return false;
+    }
+    const bool kept = SuspendAutoAdd();
+    if (ApplyCatalogueDocument(*document, m_services.catalogue, this))
+        RebuildSoundList();
+    ResumeAutoAdd(kept);
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard
+
+void CKestruneDlg::LookUpTypedNumber() {
+    UpdateData(true);
+    const std::int32_t number = ParseSoundNumber(m_strNumber);
+    m_nCurrentNumber = number;
+    if (const std::optional<SoundEntry> entry = m_services.catalogue.Find(static_cast<std::uint16_t>(number))) {
+        m_bMute = entry->mute;
+        m_strComment = entry->comment;
+    }
+    UpdateData(false);
+}
+
+bool CKestruneDlg::PreTranslateMessage(QObject* target, QEvent* event) {
+    if (event->type() != QEvent::KeyPress)
+        return false;
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && target == m_editNumber)
+        LookUpTypedNumber();
+    return false;
+}
+
+bool CKestruneDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (PreTranslateMessage(watched, event))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+void CKestruneDlg::keyPressEvent(QKeyEvent* event) {
+    // What the focused control left over: Escape must not close the dialog, Enter must not
+    // press a button.
+    switch (event->key()) {
+    case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        event->accept();
+        return;
+    default:
+        QDialog::keyPressEvent(event);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The hook side
+
+void CKestruneDlg::AutoAddPlayedSound(std::uint16_t number) {
+    m_uiCalls.Call([this, number] { AutoAddOnUiThread(number); });
+}
+
+void CKestruneDlg::AutoAddOnUiThread(std::uint16_t number) {
+    // A command may have switched auto-add off since the observer looked.
+    if (m_bDetached || !m_bAutoAdd.load())
+        return;
+    const bool kept = SuspendAutoAdd();
+    std::string comment;
+    bool mute = false;
+    if (m_services.catalogue.Count() != 0) {
+        if (const std::optional<SoundEntry> entry = m_services.catalogue.Find(number)) {
+            comment = entry->comment;
+            mute = entry->mute;
+        }
+    }
+    m_services.catalogue.AddOrUpdate(number, comment, mute, !m_bMoveToEnd, false, this);
+    RebuildSoundList();
+    ResumeAutoAdd(kept);
+}

@@ -1,0 +1,142 @@
+#pragma once
+
+#include "DialogServices.h"
+#include "ObservedDialog.h"
+#include "SoundListView.h"
+#include "UiThreadCall.h"
+
+#include <QDialog>
+#include <QIcon>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class QCheckBox;
+class QLineEdit;
+class QPlainTextEdit;
+class QPushButton;
+class FileChooser;
+class MessageBoxSink;
+class SoundListModel;
+class SoundTableView;
+struct TemplateControl;
+
+// The tool's one window: the sound list on the left, the entry editor and the options on the
+// right. Every handler runs on the UI thread; the hook side reaches the dialog only through
+// ObservedDialog (AutoAddOn from any thread, AutoAddPlayedSound handed over to the UI thread).
+//
+// Fields keep the names of the Windows original. Texts are narrow strings in the system code page;
+// the comment holds its line breaks as CR LF.
+class CKestruneDlg final : public QDialog, public SoundListView, public ObservedDialog {
+    Q_OBJECT
+
+public:
+    explicit CKestruneDlg(DialogServices& services);
+    ~CKestruneDlg() override;
+
+    // Builds the controls from template 102, sets the icons, sets up the list, clears the
+    // catalogue, publishes the dialog and installs the observers. Returns true: the focus goes to
+    // the first control of the tab order ("終了").
+    bool OnInitDialog();
+    // OnInitDialog, then the modal loop.
+    int DoModal();
+
+    // true: controls to fields; false: fields to controls.
+    bool UpdateData(bool saveAndValidate);
+
+    // Test seams; null restores the default (the system's file dialogs, a message box).
+    void SetFileChooser(FileChooser* chooser);
+    void SetMessageBoxSink(MessageBoxSink* sink);
+
+    bool SaveCatalogueFile(const QString& path);
+    bool LoadCatalogueFile(const QString& path);
+
+    // SoundListView (UI thread)
+    void RebuildSoundList() override;
+    void DeleteAllSoundRows() override;
+
+    // ObservedDialog
+    bool AutoAddOn() const override { return m_bAutoAdd.load(); }
+    void AutoAddPlayedSound(std::uint16_t number) override;
+
+    // Command handlers, named after the control and the event.
+    void OnClickedOk();
+    void OnClickedClear();
+    void OnClickedAutoAdd();
+    void OnClickedAddUpdate();
+    void OnClickedLoad();
+    void OnClickedSave();
+    void OnClickedDelete();
+    void OnItemChangedSoundListStateImage(int row);
+    void OnItemChangedSoundListFocused(int row);
+    void OnClickedPlay();
+    void OnClickSoundList(int row);
+    void OnClickedMute();
+
+    QIcon m_hIcon;
+    std::atomic<bool> m_bAutoAdd{false};
+    SoundTableView* m_listSounds = nullptr;
+    QLineEdit* m_editNumber = nullptr;
+    QPlainTextEdit* m_editComment = nullptr;
+    QLineEdit* m_editHidden = nullptr;
+    QPushButton* m_buttonOk = nullptr;
+    QPushButton* m_buttonLoad = nullptr;
+    QPushButton* m_buttonClear = nullptr;
+    QPushButton* m_buttonSave = nullptr;
+    QPushButton* m_buttonPlay = nullptr;
+    QPushButton* m_buttonAddUpdate = nullptr;
+    QPushButton* m_buttonDelete = nullptr;
+    QCheckBox* m_checkAutoAdd = nullptr;
+    QCheckBox* m_checkMute = nullptr;
+    QCheckBox* m_checkSortOnSave = nullptr;
+    QCheckBox* m_checkMoveToEnd = nullptr;
+    bool m_bMute = false;
+    std::int32_t m_nCurrentNumber = 0;
+    std::string m_strNumber;
+    std::string m_strComment;
+    std::string m_strHiddenText;
+    bool m_bMoveToEnd = false;
+    bool m_bSortOnSave = false;
+
+    // Row index of the last click on the list (-1: empty space, or none yet); survives rebuilds.
+    int lastClickedRow = -1;
+
+    SoundListModel& ListModel() { return *m_model; }
+
+protected:
+    void DoDataExchange(bool saveAndValidate);
+    // Sees the controls' key presses before they do: Enter in the number field looks the number up.
+    // Escape and Enter go on to the control; keyPressEvent keeps the dialog from acting on them.
+    bool PreTranslateMessage(QObject* target, QEvent* event);
+
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void done(int result) override;
+
+private:
+    QWidget* CreateControl(const TemplateControl& control, const class DialogUnits& units);
+    void CreateControls();
+    void SetUpSoundList();
+    void LookUpTypedNumber();
+    void LoadRowIntoEditor(int row);
+    void StoreRow(int row);
+    void AutoAddOnUiThread(std::uint16_t number);
+    // The command frame's "suspend automatic adding": returns the value to resume with.
+    bool SuspendAutoAdd() { return m_bAutoAdd.exchange(false); }
+    void ResumeAutoAdd(bool kept) { m_bAutoAdd.store(kept); }
+    // Stops the hook side from reaching the dialog; runs once, when the dialog ends.
+    void Detach();
+
+    DialogServices& m_services;
+    SoundListModel* m_model = nullptr;
+    UiThreadCall m_uiCalls;
+    std::unique_ptr<FileChooser> m_defaultFileChooser;
+    std::unique_ptr<MessageBoxSink> m_defaultMessageBox;
+    FileChooser* m_fileChooser = nullptr;
+    MessageBoxSink* m_messageBox = nullptr;
+    bool m_bInitialised = false;
+    bool m_bDetached = false;
+    bool m_bRebuilding = false; // a model reset is not the user's change
+};

@@ -1,0 +1,357 @@
+// The main dialog driven as a user would: its layout, the editing commands, the list's
+// notifications and the keyboard.
+
+#include "DialogFixture.h"
+#include "DialogTemplate.h"
+
+#include <QClipboard>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QHeaderView>
+#include <QLabel>
+#include <QScrollBar>
+
+class DialogCommandsTest : public QObject {
+    Q_OBJECT
+
+    std::unique_ptr<DialogFixture> f;
+
+private slots:
+    void init() { f = std::make_unique<DialogFixture>(); }
+    void cleanup() { f.reset(); }
+
+    void templateCaptions_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        const char* const rows[][2] = {
+            {"closeButton", "終了"},
+            {"numberLabel", "サウンド番号"},
+            {"commentLabel", "コメント"},
+            {"soundListGroupBox", "サウンド一覧"},
+            {"autoAddCheckBox", "UOで再生されたサウンドを自動追加する"},
+            {"clearButton", "クリア"},
+            {"loadButton", "読込"},
+            {"saveButton", "保存"},
+            {"addUpdateButton", "追加・更新"},
+            {"deleteButton", "削除"},
+            {"playButton", "再生"},
+            {"muteCheckBox", "このサウンドは\nミュートする"},
+            {"settingsGroupBox", "設定"},
+            {"sortOnSaveCheckBox", "保存時にサウンド番号でソートする"},
+            {"moveToEndCheckBox", "UOで再生されたサウンドはリストの最後に移動する"},
+        };
+        for (const auto& row : rows)
+            QTest::newRow(row[0]) << row[0] << QString::fromUtf8(row[1]);
+    }
+    void templateCaptions() {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        QWidget* widget = f->dialog->findChild<QWidget*>(name);
+        QVERIFY(widget);
+        if (auto* button = qobject_cast<QAbstractButton*>(widget))
+            QCOMPARE(button->text(), caption);
+        else if (auto* label = qobject_cast<QLabel*>(widget))
+            QCOMPARE(label->text(), caption);
+        else
+            QCOMPARE(qobject_cast<QGroupBox*>(widget)->title(), caption);
+    }
+
+    void templateLayout() {
+        CKestruneDlg& dialog = *f->dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Kestrune"));
+        QVERIFY(!(dialog.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+        const DialogTemplate& layout = MainDialogTemplate();
+        QCOMPARE(layout.controls.size(), std::size_t(20));
+        QCOMPARE(dialog.findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly).size(), 20);
+
+        const DialogUnits units(DialogFont(layout));
+        QCOMPARE(dialog.size(), QSize(MulDiv(274, units.BaseX(), 4), MulDiv(220, units.BaseY(), 8)));
+        QCOMPARE(f->Find<QWidget>("numberEdit")->geometry(),
+                 QRect(MulDiv(156, units.BaseX(), 4), MulDiv(24, units.BaseY(), 8), MulDiv(30, units.BaseX(), 4),
+                       MulDiv(14, units.BaseY(), 8)));
+        QCOMPARE(f->List()->geometry(), units.ToPixels(6, 30, 138, 180));
+
+        auto* hidden = f->Find<QLineEdit>("hiddenEdit");
+        QVERIFY(!hidden->isVisible() && hidden->isReadOnly());
+        QCOMPARE(hidden->focusPolicy(), Qt::NoFocus);
+        QCOMPARE(hidden->alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        QCOMPARE(hidden->maxLength(), 4);
+
+        QStringList order;
+        QWidget* widget = f->Find<QWidget>("closeButton");
+        do {
+            if (widget->focusPolicy() & Qt::TabFocus)
+                order << widget->objectName();
+            widget = widget->nextInFocusChain();
+        } while (widget != f->Find<QWidget>("closeButton"));
+        QCOMPARE(order, QStringList({"closeButton", "soundList", "autoAddCheckBox", "numberEdit", "commentEdit",
+                                     "clearButton", "loadButton", "saveButton", "addUpdateButton", "deleteButton",
+                                     "playButton", "muteCheckBox", "sortOnSaveCheckBox", "moveToEndCheckBox"}));
+
+        QHeaderView& header = *f->List()->horizontalHeader();
+        QCOMPARE(header.sectionSize(0), 68);
+        QCOMPARE(header.sectionSize(1), 170);
+        QCOMPARE(f->Model().headerData(0, Qt::Horizontal).toString(), QStringLiteral("番号(16進)"));
+        QCOMPARE(f->Model().headerData(1, Qt::Horizontal).toString(), QStringLiteral("コメント"));
+    }
+
+    void mulDivRoundsLikeWindows_data() {
+        QTest::addColumn<int>("a");
+        QTest::addColumn<int>("b");
+        QTest::addColumn<int>("c");
+        QTest::addColumn<int>("expected");
+        QTest::newRow("exact") << 156 << 6 << 4 << 234;
+        QTest::newRow("half up") << 5 << 7 << 2 << 18;
+        QTest::newRow("below half") << 7 << 13 << 8 << 11;
+        QTest::newRow("negative half away") << -5 << 7 << 2 << -18;
+        QTest::newRow("zero divisor") << 5 << 7 << 0 << -1;
+    }
+    void mulDivRoundsLikeWindows() {
+        QFETCH(int, a);
+        QFETCH(int, b);
+        QFETCH(int, c);
+        QFETCH(int, expected);
+        QCOMPARE(MulDiv(a, b, c), expected);
+    }
+
+    void initialState() {
+        QCOMPARE(f->Model().rowCount(), 0);
+        QVERIFY(f->NumberText().isEmpty() && f->CommentText().isEmpty());
+        for (const char* box : {"autoAddCheckBox", "muteCheckBox", "sortOnSaveCheckBox", "moveToEndCheckBox"})
+            QVERIFY(!f->Checked(box));
+        QCOMPARE(f->dialog->focusWidget(), f->Find<QWidget>("closeButton"));
+    }
+
+    void addUpdateParsesNumber_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("rows");
+        QTest::newRow("empty") << ""
+                               << "";
+        QTest::newRow("3A") << "3A"
+                            << "003a";
+        QTest::newRow("0x3a") << "0x3a"
+                              << "003a";
+        QTest::newRow("12345 keeps low 16 bits") << "12345"
+                                                 << "2345";
+        QTest::newRow("-2") << "-2"
+                            << "fffe";
+        QTest::newRow("-1") << "-1"
+                            << "";
+        QTest::newRow("ffff") << "ffff"
+                              << "";
+        QTest::newRow("0") << "0"
+                           << "";
+        QTest::newRow("10000") << "10000"
+                               << "";
+        QTest::newRow("not a number") << "zz"
+                                      << "";
+    }
+    void addUpdateParsesNumber() {
+        QFETCH(QString, typed);
+        QFETCH(QString, rows);
+        f->TypeNumber(typed);
+        f->Click("addUpdateButton");
+        QCOMPARE(f->Rows(), rows);
+        QCOMPARE(f->NumberText(), typed); // not cleared
+        if (!rows.isEmpty())
+            QCOMPARE(f->Model().index(0, 0).data().toString(), rows);
+    }
+
+    void addUpdateReplacesInPlace() {
+        f->Add(0x10);
+        f->Add(0x20);
+        f->Add(0x30);
+        f->TypeNumber("20");
+        f->TypeComment("new");
+        QTest::mouseClick(f->Find<QCheckBox>("muteCheckBox"), Qt::LeftButton);
+        f->Click("addUpdateButton");
+        QCOMPARE(f->Rows(), QStringLiteral("0010,0020:m,0030"));
+        QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("new"));
+        QCOMPARE(f->Model().index(1, 1).data().toString(), QStringLiteral("new"));
+        QCOMPARE(f->dialog->m_nCurrentNumber, 0x20);
+    }
+
+    void commentKeepsCrLfAndShowsOneLine() {
+        auto* comment = f->Find<QPlainTextEdit>("commentEdit");
+        f->TypeNumber("10");
+        QTest::keyClicks(comment, "a");
+        QTest::keyClick(comment, Qt::Key_Return);
+        QTest::keyClicks(comment, "b");
+        f->Click("addUpdateButton");
+        QCOMPARE(f->catalogue.Find(0x10)->comment, std::string("a\r\nb"));
+        QCOMPARE(f->Model().index(0, 1).data().toString(), QStringLiteral("a b"));
+        QCOMPARE(f->CommentText(), QStringLiteral("a\nb"));
+        QVERIFY(f->dialog->isVisible());
+    }
+
+    void deleteRemovesOnlyAListedNumber() {
+        f->Add(0x10);
+        f->Add(0x20);
+        f->TypeNumber("99");
+        f->Click("deleteButton");
+        QCOMPARE(f->Rows(), QStringLiteral("0010,0020"));
+        f->TypeNumber("0x10");
+        f->Click("deleteButton");
+        QCOMPARE(f->Rows(), QStringLiteral("0020"));
+        QCOMPARE(f->NumberText(), QStringLiteral("0x10"));
+    }
+
+    void editorMuteBoxAloneChangesNothing() {
+        f->Add(0x10);
+        f->TypeNumber("10");
+        QTest::mouseClick(f->Find<QCheckBox>("muteCheckBox"), Qt::LeftButton);
+        QCOMPARE(f->dialog->m_nCurrentNumber, 0x10);
+        QCOMPARE(f->Rows(), QStringLiteral("0010"));
+        QVERIFY(!f->catalogue.Find(0x10)->mute);
+        f->Click("addUpdateButton");
+        QCOMPARE(f->Rows(), QStringLiteral("0010:m"));
+    }
+
+    void rowCheckBoxMutesAtOnce() {
+        f->Add(0x10);
+        f->Add(0x20, "kept");
+        f->ClickRowCheckBox(1);
+        QVERIFY(f->catalogue.Find(0x20)->mute);
+        QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
+        QCOMPARE(f->Rows(), QStringLiteral("0010,0020:m"));
+        // The space bar toggles the current row's box.
+        f->ClickRow(1);
+        QTest::keyClick(f->List(), Qt::Key_Space);
+        QVERIFY(!f->catalogue.Find(0x20)->mute);
+        QVERIFY(!f->catalogue.Find(0x10)->mute);
+    }
+
+    void clickLoadsRowAndSecondClickStoresIt() {
+        f->Add(0x10);
+        f->Add(0x3a, "row comment", true);
+        f->TypeNumber("77");
+        f->TypeComment("typed");
+        f->ClickRow(1);
+        QCOMPARE(f->NumberText(), QStringLiteral("003a"));
+        QCOMPARE(f->CommentText(), QStringLiteral("row comment"));
+        QVERIFY(f->Checked("muteCheckBox"));
+        QCOMPARE(f->dialog->m_nCurrentNumber, 0x3a);
+        QCOMPARE(f->dialog->lastClickedRow, 1);
+
+        // Changed behind the list's back: a second click on the row stores what the row shows.
+        f->catalogue.AddOrUpdate(0x3a, "elsewhere", false, true, false, nullptr);
+        f->ClickRow(1);
+        QCOMPARE(f->catalogue.Find(0x3a)->comment, std::string("row comment"));
+        QVERIFY(f->catalogue.Find(0x3a)->mute);
+
+        // Empty space resets the second-click rule and keeps what was typed.
+        f->TypeComment("unsaved");
+        QTest::mouseClick(f->List()->viewport(), Qt::LeftButton, {}, QPoint(5, f->List()->viewport()->height() - 3));
+        QCOMPARE(f->dialog->lastClickedRow, -1);
+        QCOMPARE(f->CommentText(), QStringLiteral("unsaved"));
+    }
+
+    void keyboardMoveLoadsRow() {
+        f->Add(0x10, "first");
+        f->Add(0x20, "second", true);
+        f->ClickRow(0);
+        QTest::keyClick(f->List(), Qt::Key_Down);
+        QCOMPARE(f->NumberText(), QStringLiteral("0020"));
+        QCOMPARE(f->CommentText(), QStringLiteral("second"));
+        QVERIFY(f->Checked("muteCheckBox"));
+    }
+
+    void rebuildIsNotAUserChange() {
+        f->Add(0x10);
+        f->ClickRow(0);
+        f->TypeComment("typed");
+        f->catalogue.AddOrUpdate(0x20, "", false, true, false, nullptr);
+        f->dialog->RebuildSoundList();
+        QCOMPARE(f->CommentText(), QStringLiteral("typed"));
+        QCOMPARE(f->Rows(), QStringLiteral("0010,0020"));
+    }
+
+    void enterLooksNumberUp_data() {
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("comment");
+        QTest::addColumn<bool>("mute");
+        QTest::newRow("known") << "10"
+                               << "known" << true;
+        QTest::newRow("known with prefix") << "0x10"
+                                           << "known" << true;
+        QTest::newRow("unknown keeps the editor") << "11"
+                                                  << "editor" << false;
+    }
+    void enterLooksNumberUp() {
+        QFETCH(QString, typed);
+        QFETCH(QString, comment);
+        QFETCH(bool, mute);
+        f->Add(0x10, "known", true);
+        f->TypeComment("editor");
+        f->TypeNumber(typed);
+        QTest::keyClick(f->Find<QLineEdit>("numberEdit"), Qt::Key_Return);
+        QCOMPARE(f->CommentText(), comment);
+        QCOMPARE(f->Checked("muteCheckBox"), mute);
+        QCOMPARE(f->Rows(), QStringLiteral("0010:m"));
+        QVERIFY(f->dialog->isVisible());
+    }
+
+    void escapeAndEnterNeverClose_data() {
+        QTest::addColumn<QString>("target");
+        for (const char* name : {"closeButton", "soundList", "numberEdit", "commentEdit", "autoAddCheckBox"})
+            QTest::newRow(name) << name;
+    }
+    void escapeAndEnterNeverClose() {
+        QFETCH(QString, target);
+        QWidget* widget = f->dialog->findChild<QWidget*>(target);
+        for (Qt::Key key : {Qt::Key_Escape, Qt::Key_Return, Qt::Key_Enter})
+            QTest::keyClick(widget, key);
+        QVERIFY(f->dialog->isVisible());
+        QCOMPARE(f->dialog->result(), 0);
+    }
+
+    void closeButtonReadsFieldsCloseBoxDoesNot() {
+        f->TypeNumber("42");
+        f->Click("closeButton");
+        QVERIFY(!f->dialog->isVisible());
+        QCOMPARE(f->dialog->result(), int(QDialog::Accepted));
+        QCOMPARE(f->dialog->m_strNumber, std::string("42"));
+
+        DialogFixture other;
+        other.TypeNumber("43");
+        QVERIFY(other.dialog->close());
+        QVERIFY(other.dialog->m_strNumber.empty());
+    }
+
+    void clearEmptiesListKeepsEditor() {
+        f->Add(0x10);
+        f->Add(0x20);
+        f->TypeNumber("55");
+        f->TypeComment("stays");
+        f->Click("clearButton");
+        QCOMPARE(f->Model().rowCount(), 0);
+        QCOMPARE(f->catalogue.Count(), std::size_t(0));
+        QCOMPARE(f->NumberText(), QStringLiteral("55"));
+        QCOMPARE(f->CommentText(), QStringLiteral("stays"));
+    }
+
+    void rebuildShowsLastRow() {
+        QTableView& list = *f->List();
+        for (std::uint16_t number = 1; number <= 300; ++number)
+            f->catalogue.AddOrUpdate(number, "", false, true, false, nullptr);
+        f->TypeNumber("1ab");
+        f->Click("addUpdateButton");
+        QCoreApplication::processEvents(); // the scroll bars appear with the rows
+        const QRect last = list.visualRect(f->Model().index(300, 0));
+        QVERIFY(list.viewport()->rect().contains(last));
+        QVERIFY(list.verticalScrollBar()->value() > 0);
+    }
+
+    void numberFieldStopsAtSevenCharacters() {
+        auto* edit = f->Find<QLineEdit>("numberEdit");
+        QTest::keyClicks(edit, "123456789");
+        QCOMPARE(edit->text(), QStringLiteral("1234567"));
+        edit->clear();
+        QGuiApplication::clipboard()->setText(QStringLiteral("abcdef0123"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(edit->text(), QStringLiteral("abcdef0"));
+    }
+};
+
+QTEST_MAIN(DialogCommandsTest)
+#include "DialogCommandsTest.moc"
