@@ -15,6 +15,7 @@
 #include "SoundTableView.h"
 #include "WrappingCheckBox.h"
 
+#include <QEventLoop>
 #include <QFile>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -85,7 +86,13 @@ bool CKestruneDlg::OnInitDialog() {
 
 int CKestruneDlg::DoModal() {
     OnInitDialog();
-    return exec();
+    // The dialog has no owner, so its modal loop disables no other window: QDialog::exec() would
+    // block the unowned file dialogs instead, leaving Load and Save unusable.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    show();
+    loop.exec();
+    return result();
 }
 
 void CKestruneDlg::done(int result) {

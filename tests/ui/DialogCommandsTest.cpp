@@ -4,12 +4,14 @@
 #include "DialogFixture.h"
 #include "DialogTemplate.h"
 
+#include <QApplication>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
 #include <QScrollBar>
+#include <QTimer>
 
 class DialogCommandsTest : public QObject {
     Q_OBJECT
@@ -316,6 +318,21 @@ private slots:
         other.TypeNumber("43");
         QVERIFY(other.dialog->close());
         QVERIFY(other.dialog->m_strNumber.empty());
+    }
+
+    void runningDialogBlocksNoOtherWindow() {
+        // The file dialogs have no owner: while the dialog runs they must still take input, so the
+        // dialog's own loop may not make it application-modal.
+        f->dialog.reset();
+        CKestruneDlg dialog(f->services);
+        bool checked = false;
+        QTimer::singleShot(0, &dialog, [&] {
+            checked = dialog.isVisible() && QApplication::activeModalWidget() == nullptr &&
+                      dialog.windowModality() == Qt::NonModal;
+            QTest::mouseClick(dialog.findChild<QAbstractButton*>(QStringLiteral("closeButton")), Qt::LeftButton);
+        });
+        QCOMPARE(dialog.DoModal(), int(QDialog::Accepted));
+        QVERIFY(checked);
     }
 
     void clearEmptiesListKeepsEditor() {
