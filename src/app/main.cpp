@@ -13,17 +13,32 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <sys/stat.h>
 
 namespace {
 
+const char* Environment(const char* name) {
+    const char* value = std::getenv(name);
+    return value && *value ? value : nullptr;
+}
+
+// A local X display ":N" (or ":N.S") whose server socket is gone: a stale DISPLAY.
+bool LocalX11DisplayIsGone(const std::string& display) {
+    if (display.size() < 2 || display[0] != ':')
+        return false;
+    const std::string number = display.substr(1, display.find('.') - 1);
+    if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    struct stat status {};
+    return ::stat(("/tmp/.X11-unix/X" + number).c_str(), &status) != 0;
+}
+
 // Qt aborts with a toolkit message when it finds no display; say it in our own words first.
 bool HasDisplay() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        const char* value = std::getenv(name);
-        if (value && *value)
-            return true;
-    }
-    return false;
+    if (Environment("QT_QPA_PLATFORM") || Environment("WAYLAND_DISPLAY"))
+        return true;
+    const char* display = Environment("DISPLAY");
+    return display && !LocalX11DisplayIsGone(display);
 }
 
 } // namespace
@@ -33,7 +48,8 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_ALL, "");
 
     if (!HasDisplay()) {
-        std::fprintf(stderr, "kestrune: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset).\n"
+        std::fprintf(stderr, "kestrune: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset, or\n"
+                             "DISPLAY names an X server that is not running).\n"
                              "Start it from a desktop session, or under a virtual display: xvfb-run -a kestrune\n");
         return 1;
     }
@@ -59,8 +75,8 @@ int main(int argc, char* argv[]) {
 
     {
         CKestruneApp app(argc, argv);
-        DialogServices services{catalogue,      bridge,        *hookLibrary,  *hookLibrary,  handlers,
-                                activeDialog,   playerPosition, soundObserver, playerObserver};
+        DialogServices services{catalogue,    bridge,         *hookLibrary,  *hookLibrary,  handlers,
+                                activeDialog, playerPosition, soundObserver, playerObserver};
         app.InitInstance(services);
     }
     bridge.Stop();
