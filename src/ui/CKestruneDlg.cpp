@@ -35,7 +35,7 @@ static constexpr int kNumberTextLimit = 7;
 static constexpr int kHiddenTextLimit = 4;
 
 CKestruneDlg::CKestruneDlg(DialogServices& services)
-    : QDialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
       m_services(services) {
     for (int size : {16, 24, 32, 48, 256}) {
         const QString file = QStringLiteral(":/icons/kestrune-%1.png").arg(size);
