@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
 #include <memory>
@@ -79,10 +80,38 @@ std::string SaveTarget(std::string path) {
 }
 
 mode_t NewFileMode() {
-    // What fopen would have given the file.
-    const mode_t mask = umask(0);
-    umask(mask);
+    // What fopen would have given the file. The umask is read, not set and reset: the hook's
+    // threads run meanwhile.
+    mode_t mask = 022;
+    if (FILE* status = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned value = 0;
+        while (std::fgets(line, sizeof line, status)) {
+            if (std::sscanf(line, "Umask: %o", &value) == 1) {
+                mask = static_cast<mode_t>(value);
+                break;
+            }
+        }
+        std::fclose(status);
+    }
     return 0666 & ~mask;
+}
+
+// The library unpacks gzip and xz files by itself: a file of a few kilobytes could then unfold
+// into a tree of gigabytes. A catalogue is plain XML.
+bool LooksCompressed(const std::string& path) {
+    unsigned char head[6] = {};
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        return false;
+    }
+    const ssize_t n = read(fd, head, sizeof head);
+    close(fd);
+    const bool gzip = n >= 2 && head[0] == 0x1F && head[1] == 0x8B;
+    const bool xz = n >= 6 && head[0] == 0xFD && head[1] == '7' && head[2] == 'z' && head[3] == 'X' && head[4] == 'Z' &&
+                    head[5] == 0x00;
+    const bool lzma = n >= 3 && head[0] == 0x5D && head[1] == 0x00 && head[2] == 0x00;
+    return gzip || xz || lzma;
 }
 
 struct FdSink {
@@ -311,6 +340,10 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
     // with its %-escapes decoded when the path itself does not exist.
     struct stat st {};
     if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    // A parsed tree takes tens of times the file's size; a full catalogue file is a few megabytes.
+    if (static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes || LooksCompressed(path)) {
         return std::nullopt;
     }
     const std::string local = path.front() == '/' ? path : "./" + path;

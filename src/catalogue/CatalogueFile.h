@@ -5,6 +5,7 @@
 
 #include <libxml/tree.h>
 
+#include <cstdint>
 #include <initializer_list>
 #include <optional>
 #include <string>
@@ -49,7 +50,13 @@ CatalogueDocument BuildCatalogueDocument(const SoundCatalogue& catalogue, bool s
 // False when the file could not be written.
 bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path);
 
-// xmlParseFile: none when the file is missing, unreadable or not well-formed.
+// Files larger than this are not read: refused like a file that is not well-formed.
+inline constexpr std::uint64_t kMaxCatalogueFileBytes = 128ull << 20;
+
+// xmlParseFile: none when the file is missing, unreadable or not well-formed. Also none for what
+// is not a regular local file, for a compressed file (the library would unpack it unasked), for a
+// file over kMaxCatalogueFileBytes, and for one whose entity references would expand past the
+// library's limit for a single value.
 std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path);
 
 // When the root has at least one child node of any kind: clears the catalogue (the view's rows

@@ -330,7 +330,10 @@ INSTANTIATE_TEST_SUITE_P(
                  {{0x0010, false, ""}, {0x0011, false, ""}}},
         ReadCase{"ExternalParameterEntity", "hostile/parameter-entity.xml", "UTF-8", std::nullopt, {}},
         ReadCase{"BillionLaughsInAttribute", "hostile/billion-laughs-attribute.xml", "UTF-8", std::nullopt, {}},
-        ReadCase{"BillionLaughsInContent", "hostile/billion-laughs-content.xml", "UTF-8", std::nullopt, {}}),
+        ReadCase{"BillionLaughsInContent", "hostile/billion-laughs-content.xml", "UTF-8", std::nullopt, {}},
+        // The library would unpack these unasked: a small file could unfold into gigabytes.
+        ReadCase{"GzipIsNotUnpacked", "hostile/compressed-gzip.xml", "UTF-8", std::nullopt, {}},
+        ReadCase{"XzIsNotUnpacked", "hostile/compressed-xz.xml", "UTF-8", std::nullopt, {}}),
     [](const auto& info) { return info.param.name; });
 
 // An internal entity referenced many times in attribute values passes the parser's own checks, but
@@ -396,6 +399,18 @@ TEST(CatalogueReadTest, PipeIsNotRead) {
     TempFolder folder;
     ASSERT_EQ(mkfifo((folder / "pipe.xml").c_str(), 0600), 0);
     EXPECT_FALSE(ParseCatalogueFile((folder / "pipe.xml").string()).has_value()); // and does not wait for a writer
+}
+
+TEST(CatalogueReadTest, FileOverTheSizeLimitIsNotParsed) {
+    TempFolder folder;
+    const fs::path path = folder / "huge.xml";
+    {
+        std::ofstream file(path);
+        file << "<mute><sound no=\"0x0010\"/>";
+    }
+    // Sparse: the test does not write the bytes, the size alone must refuse it.
+    fs::resize_file(path, kMaxCatalogueFileBytes + 1);
+    EXPECT_FALSE(ParseCatalogueFile(path.string()).has_value());
 }
 
 TEST(CatalogueReadTest, DeepNestingIsRefused) {
