@@ -35,7 +35,8 @@ static constexpr int kNumberTextLimit = 7;
 static constexpr int kHiddenTextLimit = 4;
 
 CKestruneDlg::CKestruneDlg(DialogServices& services)
-    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                           Qt::WindowCloseButtonHint),
       m_services(services) {
     for (int size : {16, 24, 32, 48, 256}) {
         const QString file = QStringLiteral(":/icons/kestrune-%1.png").arg(size);
@@ -346,10 +347,15 @@ void CKestruneDlg::DoDataExchange(bool saveAndValidate) {
             m_editComment->setPlainText(comment);
     }
 
-    if (saveAndValidate)
-        m_bAutoAdd.store(m_checkAutoAdd->isChecked());
-    else
-        m_checkAutoAdd->setChecked(m_bAutoAdd.load());
+    // While a command has auto-add suspended, the box speaks for the value it will resume with.
+    if (saveAndValidate) {
+        if (m_nSuspendDepth > 0)
+            m_bKeptAutoAdd = m_checkAutoAdd->isChecked();
+        else
+            m_bAutoAdd.store(m_checkAutoAdd->isChecked());
+    } else {
+        m_checkAutoAdd->setChecked(m_nSuspendDepth > 0 ? m_bKeptAutoAdd : m_bAutoAdd.load());
+    }
 
     m_editNumber->setMaxLength(kNumberTextLimit);
     if (saveAndValidate)
@@ -429,10 +435,10 @@ void CKestruneDlg::OnClickedOk() {
 
 void CKestruneDlg::OnClickedClear() {
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     m_services.catalogue.Clear(this);
     RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
@@ -442,32 +448,32 @@ void CKestruneDlg::OnClickedAutoAdd() {
 
 void CKestruneDlg::OnClickedAddUpdate() {
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     const std::int32_t number = ParseSoundNumber(m_strNumber);
     m_nCurrentNumber = number;
     if (number != 0)
         m_services.catalogue.AddOrUpdate(number, m_strComment, m_bMute, true, true, this);
     RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
 void CKestruneDlg::OnClickedDelete() {
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     const std::int32_t number = ParseSoundNumber(m_strNumber);
     if (number != 0)
         m_services.catalogue.Remove(number);
     RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
 void CKestruneDlg::OnClickedMute() {
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     m_nCurrentNumber = ParseSoundNumber(m_strNumber);
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
@@ -475,9 +481,9 @@ void CKestruneDlg::OnItemChangedSoundListStateImage(int row) {
     if (!m_model->HasRow(row))
         return;
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     StoreRow(row);
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
@@ -485,10 +491,10 @@ void CKestruneDlg::OnItemChangedSoundListFocused(int row) {
     if (!m_model->HasRow(row))
         return;
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     LoadRowIntoEditor(row);
     StoreRow(row);
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
@@ -496,31 +502,31 @@ void CKestruneDlg::OnClickSoundList(int row) {
     // Unlike the Windows original this reads the fields first: writing them back unread would
     // undo what the user had typed or ticked since the last command.
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     if (row != -1 && row == lastClickedRow && m_model->HasRow(row)) {
         LoadRowIntoEditor(row);
         StoreRow(row);
     }
     lastClickedRow = row;
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
 void CKestruneDlg::OnClickedLoad() {
     UpdateData(true);
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     if (const std::optional<QString> path = m_fileChooser->ChooseOpenPath())
         LoadCatalogueFile(*path);
     RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     UpdateData(false);
 }
 
 void CKestruneDlg::OnClickedSave() {
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     if (const std::optional<QString> path = m_fileChooser->ChooseSavePath())
         SaveCatalogueFile(*path);
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
 }
 
 void CKestruneDlg::OnClickedPlay() {
@@ -533,9 +539,9 @@ bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
     bool written = false;
     {
         UpdateData(true);
-        const bool kept = SuspendAutoAdd();
+        SuspendAutoAdd();
         const CatalogueDocument document = BuildCatalogueDocument(m_services.catalogue, m_bSortOnSave);
-        ResumeAutoAdd(kept);
+        ResumeAutoAdd();
         UpdateData(false);
         written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString());
     }
@@ -551,15 +557,25 @@ bool CKestruneDlg::LoadCatalogueFile(const QString& path) {
         m_messageBox->ShowMessage(path + QStringLiteral(" が開けませんでした。"), QStringLiteral("読み込みエラー"));
         return false;
     }
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     if (ApplyCatalogueDocument(*document, m_services.catalogue, this))
         RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
     return true;
 }
 
 // ---------------------------------------------------------------------------------------------
 // Keyboard
+
+void CKestruneDlg::SuspendAutoAdd() {
+    if (m_nSuspendDepth++ == 0)
+        m_bKeptAutoAdd = m_bAutoAdd.exchange(false);
+}
+
+void CKestruneDlg::ResumeAutoAdd() {
+    if (m_nSuspendDepth > 0 && --m_nSuspendDepth == 0)
+        m_bAutoAdd.store(m_bKeptAutoAdd);
+}
 
 void CKestruneDlg::LookUpTypedNumber() {
     UpdateData(true);
@@ -612,7 +628,7 @@ void CKestruneDlg::AutoAddOnUiThread(std::uint16_t number) {
     // A command may have switched auto-add off since the observer looked.
     if (m_bDetached || !m_bAutoAdd.load())
         return;
-    const bool kept = SuspendAutoAdd();
+    SuspendAutoAdd();
     std::string comment;
     bool mute = false;
     if (m_services.catalogue.Count() != 0) {
@@ -623,5 +639,5 @@ void CKestruneDlg::AutoAddOnUiThread(std::uint16_t number) {
     }
     m_services.catalogue.AddOrUpdate(number, comment, mute, !m_bMoveToEnd, false, this);
     RebuildSoundList();
-    ResumeAutoAdd(kept);
+    ResumeAutoAdd();
 }

@@ -123,9 +123,11 @@ private:
     void LoadRowIntoEditor(int row);
     void StoreRow(int row);
     void AutoAddOnUiThread(std::uint16_t number);
-    // The command frame's "suspend automatic adding": returns the value to resume with.
-    bool SuspendAutoAdd() { return m_bAutoAdd.exchange(false); }
-    void ResumeAutoAdd(bool kept) { m_bAutoAdd.store(kept); }
+    // The command frame's "suspend automatic adding" and "resume". Commands nest: the file
+    // dialogs leave the window usable, so another command can run inside Load or Save. Only the
+    // outermost resume switches auto-add back on; meanwhile the box's state is kept aside.
+    void SuspendAutoAdd();
+    void ResumeAutoAdd();
     // Stops the hook side from reaching the dialog; runs once, when the dialog ends.
     void Detach();
 
@@ -136,6 +138,8 @@ private:
     std::unique_ptr<MessageBoxSink> m_defaultMessageBox;
     FileChooser* m_fileChooser = nullptr;
     MessageBoxSink* m_messageBox = nullptr;
+    int m_nSuspendDepth = 0;
+    bool m_bKeptAutoAdd = false; // m_bAutoAdd to resume with, while suspended
     bool m_bInitialised = false;
     bool m_bDetached = false;
     bool m_bRebuilding = false; // a model reset is not the user's change

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScrollBar>
+#include <QSignalBlocker>
 
 void SoundTableView::mouseReleaseEvent(QMouseEvent* event) {
     const bool leftButton = event->button() == Qt::LeftButton;
@@ -25,6 +26,17 @@ void SoundTableView::keyPressEvent(QKeyEvent* event) {
     const bool ticked = box.data(Qt::CheckStateRole).toInt() == Qt::Checked;
     model()->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
     event->accept();
+}
+
+void SoundTableView::focusInEvent(QFocusEvent* event) {
+    QItemSelectionModel* selection = selectionModel();
+    if (!selection || currentIndex().isValid()) {
+        QTableView::focusInEvent(event);
+        return;
+    }
+    const QSignalBlocker quiet(selection);
+    QTableView::focusInEvent(event);
+    selection->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
 }
 
 void SoundTableView::ShowLastRow() {

@@ -20,4 +20,7 @@ signals:
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    // Qt makes the first row current when the list gains the focus without one (Tab, or the window
+    // coming back to the front); a Windows list does not, and the editor would be overwritten.
+    void focusInEvent(QFocusEvent* event) override;
 };

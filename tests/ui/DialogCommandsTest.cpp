@@ -258,6 +258,33 @@ private slots:
         QVERIFY(f->Checked("muteCheckBox"));
     }
 
+    void listGainingFocusAloneLoadsNoRow_data() {
+        QTest::addColumn<int>("reason");
+        QTest::newRow("tab") << int(Qt::TabFocusReason);
+        QTest::newRow("window comes back") << int(Qt::ActiveWindowFocusReason);
+    }
+
+    void listGainingFocusAloneLoadsNoRow() {
+        QFETCH(int, reason);
+        f->Add(0x10, "ten");
+        f->Add(0x20, "twenty");
+        f->TypeNumber("99");
+        f->TypeComment("typed");
+        QApplication::setActiveWindow(f->dialog.get());
+        QVERIFY(QTest::qWaitForWindowActive(f->dialog.get()));
+        f->Find<QWidget>("closeButton")->setFocus();
+        f->List()->setFocus(static_cast<Qt::FocusReason>(reason));
+        QVERIFY(f->List()->hasFocus());
+        QCOMPARE(f->Find<QLineEdit>("numberEdit")->text(), QStringLiteral("99"));
+        QCOMPARE(f->Find<QPlainTextEdit>("commentEdit")->toPlainText(), QStringLiteral("typed"));
+        QVERIFY(!f->List()->currentIndex().isValid());
+        // The keyboard still moves to a row, and that row is loaded.
+        QTest::keyClick(f->List(), Qt::Key_Down);
+        QVERIFY(f->List()->currentIndex().isValid());
+        QCOMPARE(f->Find<QPlainTextEdit>("commentEdit")->toPlainText().isEmpty(), false);
+        QVERIFY(f->Find<QPlainTextEdit>("commentEdit")->toPlainText() != QStringLiteral("typed"));
+    }
+
     void rebuildIsNotAUserChange() {
         f->Add(0x10);
         f->ClickRow(0);

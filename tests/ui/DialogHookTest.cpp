@@ -98,6 +98,26 @@ private slots:
         QCOMPARE(f->Rows(), QStringLiteral("0010:m,0042"));
     }
 
+    void commandsInsideAFileDialogKeepAutoAddSuspended() {
+        // The window stays usable while a file dialog is open: the user ticks auto-add there.
+        f->chooser.onChoose = [&] {
+            f->Click("autoAddCheckBox");
+            f->TypeNumber("10");
+            f->Click("addUpdateButton");
+            QCOMPARE(f->Play({0x40}), std::vector<std::uint32_t>{0});
+            QVERIFY(f->Checked("autoAddCheckBox"));
+            QVERIFY(!f->dialog->AutoAddOn());
+        };
+        f->Click("loadButton");
+        f->chooser.onChoose = nullptr;
+        QCOMPARE(f->Rows(), QStringLiteral("0010"));
+        // The tick is not lost: auto-add is on once the outer command has ended.
+        QVERIFY(f->Checked("autoAddCheckBox"));
+        QVERIFY(f->dialog->AutoAddOn());
+        QCOMPARE(f->Play({0x41}), std::vector<std::uint32_t>{0});
+        QCOMPARE(f->Rows(), QStringLiteral("0010,0041"));
+    }
+
     void everyPlayerPacketOverwritesThePosition() {
         QCOMPARE(f->position.Load(), PlayerPosition::Value{});
         f->hook.PushPacket(PlayerPacket(0x1234, 0x0567, 0xF6));
