@@ -5,9 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
 
-if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
     cat >&2 <<'MSG'
-make run: there is no display to open Kestrune's window on (DISPLAY and WAYLAND_DISPLAY are unset).
+make run: there is no display to open Kestrune's window on (DISPLAY is unset).
 Run it from a terminal of a desktop session, or on a virtual display:  xvfb-run -a make run
 MSG
     exit 1

@@ -35,7 +35,8 @@ bool LocalX11DisplayIsGone(const std::string& display) {
 
 // Qt aborts with a toolkit message when it finds no display; say it in our own words first.
 bool HasDisplay() {
-    if (Environment("QT_QPA_PLATFORM") || Environment("WAYLAND_DISPLAY"))
+    // Only the X11 platform is installed; Wayland desktops offer it through XWayland's DISPLAY.
+    if (Environment("QT_QPA_PLATFORM"))
         return true;
     const char* display = Environment("DISPLAY");
     return display && !LocalX11DisplayIsGone(display);
@@ -48,8 +49,8 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_ALL, "");
 
     if (!HasDisplay()) {
-        std::fprintf(stderr, "kestrune: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are unset, or\n"
-                             "DISPLAY names an X server that is not running).\n"
+        std::fprintf(stderr, "kestrune: no display to open the window on (DISPLAY is unset, or names an X server\n"
+                             "that is not running).\n"
                              "Start it from a desktop session, or under a virtual display: xvfb-run -a kestrune\n");
         return 1;
     }
