@@ -5,6 +5,23 @@
 
 #include <QFont>
 #include <QIcon>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int stopSignalReadEnd = -1;
+int stopSignalWriteEnd = -1;
+
+void OnStopSignal(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t ignored = ::write(stopSignalWriteEnd, &byte, 1);
+}
+
+} // namespace
 
 CKestruneApp::CKestruneApp(int& argc, char** argv) : QApplication(argc, argv) {
     setApplicationName(QStringLiteral("Kestrune"));
@@ -20,7 +37,30 @@ bool CKestruneApp::InitInstance(DialogServices& services) {
         icon.addFile(QStringLiteral(":/icons/kestrune-%1.png").arg(size), QSize(size, size));
     setWindowIcon(icon);
 
+    if (stopSignalReadEnd >= 0) {
+        auto* notifier = new QSocketNotifier(stopSignalReadEnd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this, [] {
+            char drained[16];
+            while (::read(stopSignalReadEnd, drained, sizeof drained) > 0) {
+            }
+            closeAllWindows();
+        });
+    }
     CKestruneDlg dialog(services);
     dialog.DoModal();
     return false;
+}
+
+void CKestruneApp::CatchStopSignals() {
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) != 0)
+        return;
+    stopSignalReadEnd = ends[0];
+    stopSignalWriteEnd = ends[1];
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
 }

@@ -47,6 +47,7 @@ bool HasDisplay() {
 int main(int argc, char* argv[]) {
     // The narrow code page of every text in memory is the locale's.
     std::setlocale(LC_ALL, "");
+    CKestruneApp::CatchStopSignals();
 
     if (!HasDisplay()) {
         std::fprintf(stderr, "kestrune: no display to open the window on (DISPLAY is unset, or names an X server\n"
