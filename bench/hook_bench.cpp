@@ -4,6 +4,7 @@
 #include "ActiveDialog.h"
 #include "FakeHookLibrary.h"
 #include "HookBridge.h"
+#include "OutboundPackets.h"
 #include "SoundCatalogue.h"
 #include "SoundObserver.h"
 
@@ -37,8 +38,7 @@ static SoundCatalogue& FullCatalogue() {
 }
 
 static std::vector<std::uint8_t> SoundPacket(std::uint16_t number) {
-    return {0x54, 0x01, static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number), 0, 0, 0, 0, 0, 0,
-            0,    0};
+    return PlaySoundPacket(number);
 }
 
 // state.range(0): 0 = no handler installed, 1 = SoundObserver in slot 0x54 (auto-add off).

@@ -6,17 +6,7 @@
 //   (it waits on the fake library without looking at its events), which shows that this path
 //   never needs the UI thread.
 
-#include "ActiveDialog.h"
-#include "CKestruneDlg.h"
-#include "DialogServices.h"
-#include "FakeHookLibrary.h"
-#include "HookBridge.h"
-#include "PacketHandler.h"
-#include "PlayerObserver.h"
-#include "PlayerPosition.h"
-#include "SoundCatalogue.h"
-#include "SoundListModel.h"
-#include "SoundObserver.h"
+#include "DialogFixture.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -25,45 +15,16 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <memory>
-#include <thread>
-#include <vector>
 
-static std::vector<std::uint8_t> SoundPacket(std::uint16_t number) {
-    return {0x54, 0x01, static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number), 0, 0, 0, 0, 0, 0,
-            0,    0};
-}
-
-// One program around one dialog, the catalogue filled with every storable number.
-struct Program {
-    SoundCatalogue catalogue;
-    FakeHookLibrary hook;
-    PacketHandlerTable handlers;
-    ActiveDialog activeDialog;
-    PlayerPosition position;
-    SoundObserver soundObserver{catalogue, activeDialog};
-    PlayerObserver playerObserver{position};
-    HookBridge bridge{hook, handlers};
-    DialogServices services{catalogue,    bridge,   hook,          hook,          handlers,
-                            activeDialog, position, soundObserver, playerObserver};
-    std::unique_ptr<CKestruneDlg> dialog;
-
+// The tests' program around one dialog, the catalogue filled with every storable number.
+struct Program : DialogFixture {
     Program() {
-        bridge.Start();
-        dialog = std::make_unique<CKestruneDlg>(services);
-        dialog->OnInitDialog();
-        dialog->show();
         for (std::uint32_t number = 1; number <= 0xFFFE; ++number)
             catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false,
                                   nullptr);
         dialog->RebuildSoundList();
         QCoreApplication::processEvents();
     }
-    ~Program() {
-        dialog.reset();
-        bridge.Stop();
-    }
-
     void Tick(const char* box) { dialog->findChild<QCheckBox*>(QString::fromLatin1(box))->click(); }
 
     // Pushes one sound packet and waits for its verdict; the UI thread serves the pump meanwhile

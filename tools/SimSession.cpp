@@ -1,6 +1,7 @@
 #include "SimSession.h"
 
 #include "HookLibrary.h"
+#include "OutboundPackets.h"
 #include "SimScript.h"
 #include "StopSignals.h"
 
@@ -124,14 +125,7 @@ bool SimSession::RunLine(std::size_t lineNumber, const std::string& line) {
         packet.PutU8(0); // direction
         packet.PutU8(m_z);
     } else if (command.kind == SimCommand::Kind::Sound) {
-        packet.PutU8(0x54);
-        packet.PutU8(0x01);
-        packet.PutBe16(command.sound);
-        packet.PutBe16(0);
-        packet.PutBe16(m_x);
-        packet.PutBe16(m_y);
-        packet.PutU8(0);
-        packet.PutU8(m_z);
+        WritePlaySoundPacket(packet, command.sound, {m_x, m_y, m_z});
     }
     const std::span<const std::uint8_t> bytes =
         command.kind == SimCommand::Kind::Raw ? std::span<const std::uint8_t>(command.bytes) : packet.Bytes();

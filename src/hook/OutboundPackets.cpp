@@ -54,3 +54,10 @@ void WritePlaySoundPacket(PacketBuilder& builder, std::uint16_t number, PlayerPo
     builder.PutU8(0);
     builder.PutU8(position.z);
 }
+
+std::vector<std::uint8_t> PlaySoundPacket(std::uint16_t number, PlayerPosition::Value position) {
+    PacketBuilder builder;
+    WritePlaySoundPacket(builder, number, position);
+    const auto bytes = builder.Bytes();
+    return {bytes.begin(), bytes.end()};
+}

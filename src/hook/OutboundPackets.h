@@ -19,3 +19,6 @@ std::vector<std::uint8_t> BuildSystemMessage(std::string_view text, const std::s
 
 // Writes the 12-byte 0x54 packet that makes the client play `number` at `position`.
 void WritePlaySoundPacket(PacketBuilder& builder, std::uint16_t number, PlayerPosition::Value position);
+
+// The same packet as bytes, for the game's side of the connection (the simulator, tests).
+std::vector<std::uint8_t> PlaySoundPacket(std::uint16_t number, PlayerPosition::Value position = {});

@@ -7,6 +7,7 @@
 #include "FileChooser.h"
 #include "HookBridge.h"
 #include "MessageBoxSink.h"
+#include "OutboundPackets.h"
 #include "PacketHandler.h"
 #include "PlayerObserver.h"
 #include "PlayerPosition.h"
@@ -72,8 +73,7 @@ template <class F> bool ProcessEventsUntil(F done, int timeoutMs = 30000) {
 }
 
 inline std::vector<std::uint8_t> SoundPacket(std::uint16_t number) {
-    return {0x54, 0x01, static_cast<std::uint8_t>(number >> 8), static_cast<std::uint8_t>(number), 0, 0, 0, 0, 0, 0,
-            0,    0};
+    return PlaySoundPacket(number);
 }
 
 // The whole program around one dialog: catalogue, fake hook library, running bridge, observers.
