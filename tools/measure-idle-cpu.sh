@@ -9,7 +9,7 @@ set -eu
 build=${1:-build}
 seconds=${2:-10}
 probe=$build/tools/idle-cpu-probe
-sim=$build/tools/kestrune-sim
+sim=$build/peers/kestrune-sim
 for tool in "$probe" "$sim"; do
     if [ ! -x "$tool" ]; then
         echo "measure-idle-cpu: $tool not built (ninja -C $build idle-cpu-probe kestrune-sim)" >&2

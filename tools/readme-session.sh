@@ -35,7 +35,7 @@ in_file_dialog() {
 shot() { import -window "$win" -frame "$out/$1"; }
 
 at 279 233 # auto-add on
-"$build/tools/kestrune-sim" tools/demo-session.txt > "$work/sim-first.log" &
+"$build/peers/kestrune-sim" tools/demo-session.txt > "$work/sim-first.log" &
 pids+=($!)
 sleep 10 # the demo session runs about 8 s
 at 60 77 # first row: into the editor
@@ -45,7 +45,7 @@ at 21 109  # tick the third row: muted from now on
 shot session-recorded.png
 
 # The same session again: the muted sound is blocked now. The simulator stays to show Play.
-"$build/tools/kestrune-sim" --stay tools/demo-session.txt > "$work/sim.log" &
+"$build/peers/kestrune-sim" --stay tools/demo-session.txt > "$work/sim.log" &
 pids+=($!)
 sleep 10
 

@@ -19,7 +19,7 @@ trap cleanup EXIT
 
 if [ "${KESTRUNE_NO_SIM:-0}" != "1" ]; then
     # The simulator retries until the program listens, and reconnects when it restarts.
-    "$build/tools/kestrune-sim" --loop tools/demo-session.txt &
+    "$build/peers/kestrune-sim" --loop tools/demo-session.txt &
     sim_pid=$!
 fi
 "$build/src/app/kestrune"

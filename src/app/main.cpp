@@ -68,6 +68,7 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     PacketHandlerTable handlers;
+    handlers.SetWatchListener(hookLibrary.get());
     PlayerPosition playerPosition;
     ActiveDialog activeDialog;
     SoundObserver soundObserver(catalogue, activeDialog);

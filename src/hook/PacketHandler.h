@@ -1,5 +1,7 @@
 #pragma once
 
+#include "HookProtocol.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -23,6 +25,16 @@ public:
     static NoOpHandler& Instance();
 };
 
+// Told whenever the set of packet ids that hold an observer changes: the game's side of the
+// connection needs to ask only about those (the others meet the NoOpHandler and pass).
+class WatchListener {
+public:
+    virtual void WatchedPacketsChanged(const WatchSet& watched) = 0;
+
+protected:
+    ~WatchListener() = default;
+};
+
 // 256 slots indexed by packet id. Every slot starts as the NoOpHandler. A slot is one pointer,
 // written whole by the UI thread and read by the pump without a lock; a packet dispatched just
 // before an Install meets the old handler.
@@ -33,7 +45,15 @@ public:
     // Puts the NoOpHandler back (used when the dialog ends, so nothing reaches it afterwards).
     void Uninstall(std::uint8_t packetId);
     PacketHandler& HandlerFor(std::uint8_t packetId) const;
+    // The ids whose slot holds something other than the NoOpHandler.
+    WatchSet Watched() const;
+    // Install and Uninstall tell `listener` (null: nobody) of every change of Watched(). Set it
+    // before the first Install; the listener must outlive the table's use.
+    void SetWatchListener(WatchListener* listener) { m_listener = listener; }
 
 private:
+    void Store(std::uint8_t packetId, PacketHandler* handler);
+
     std::array<std::atomic<PacketHandler*>, 256> m_slots;
+    WatchListener* m_listener = nullptr;
 };

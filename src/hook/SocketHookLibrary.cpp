@@ -236,9 +236,21 @@ void SocketHookLibrary::Inject(std::uint8_t direction, const std::uint8_t* data,
     Send(head.data(), head.size(), data, length);
 }
 
+void SocketHookLibrary::WatchedPacketsChanged(const WatchSet& watched) {
+    std::lock_guard lock(m_writeLock);
+    m_watched = watched;
+    const auto frame = EncodeWatch(m_watched);
+    SendLocked(frame.data(), frame.size(), nullptr, 0);
+}
+
 void SocketHookLibrary::Send(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
                              std::size_t tailLength) {
     std::lock_guard lock(m_writeLock);
+    SendLocked(head, headLength, tail, tailLength);
+}
+
+void SocketHookLibrary::SendLocked(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
+                                   std::size_t tailLength) {
     if (m_peerFd < 0 || m_peerBroken.load())
         return;
     iovec parts[2] = {{const_cast<std::uint8_t*>(head), headLength}, {const_cast<std::uint8_t*>(tail), tailLength}};
@@ -296,6 +308,8 @@ void SocketHookLibrary::AcceptPending() {
             m_peerFd = fd;
             m_window.store(0);
             m_attached.store(true);
+            const auto watch = EncodeWatch(m_watched);
+            SendLocked(watch.data(), watch.size(), nullptr, 0);
         }
     }
 }

@@ -2,6 +2,7 @@
 
 #include "HookLibrary.h"
 #include "HookProtocol.h"
+#include "PacketHandler.h"
 
 #include <atomic>
 #include <cstddef>
@@ -20,7 +21,7 @@
 // whose send fails marks the peer broken and shuts it down, and the pump closes it. Writes from
 // the three calling threads are serialised by one mutex; a peer that stops reading holds a writer
 // for at most kSendTimeout before it is dropped.
-class SocketHookLibrary final : public HookLibrary, public ClientWindowRaiser {
+class SocketHookLibrary final : public HookLibrary, public ClientWindowRaiser, public WatchListener {
 public:
     static constexpr int kEventWaitMs = 10;
     static constexpr int kSendTimeoutMs = 1000;
@@ -50,6 +51,8 @@ public:
     void InjectToServer(const std::uint8_t* data, std::size_t length) override;
     // ClientWindowRaiser
     void RaiseWindow(std::uint32_t window) override;
+    // WatchListener: the peer is told at once, and every new peer first thing.
+    void WatchedPacketsChanged(const WatchSet& watched) override;
 
 private:
     SocketHookLibrary(std::string path, int listenFd, dev_t device, ino_t inode);
@@ -59,6 +62,8 @@ private:
     void DropPeer(const std::string& protocolError);
     void Inject(std::uint8_t direction, const std::uint8_t* data, std::size_t length);
     void Send(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail, std::size_t tailLength);
+    void SendLocked(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
+                    std::size_t tailLength);
 
     const std::string m_path;
     const int m_listenFd;
@@ -71,6 +76,7 @@ private:
     std::atomic<bool> m_peerBroken{false};
     std::atomic<bool> m_attached{false};
     std::atomic<std::uint32_t> m_window{0};
+    WatchSet m_watched; // under m_writeLock
 
     // Pump thread only.
     FrameReader m_reader{FrameSender::Peer};

@@ -18,6 +18,27 @@ enum class FrameType : std::uint8_t {
     Verdict = 3, // program -> peer: 4-byte verdict, one for each EVENT, in order
     Inject = 4,  // program -> peer: 1-byte direction (0 to the client, 1 to the server), packet bytes
     Raise = 5,   // program -> peer: 4-byte window id
+    Watch = 6,   // program -> peer: 32 bytes, the packet ids the program wants to be asked about
+};
+
+// The packet ids a peer must send as EVENTs (a WATCH frame's payload): byte k holds ids 8k to
+// 8k + 7, the bit of value 1 << j standing for id 8k + j. Every other packet passes unasked.
+class WatchSet {
+public:
+    static constexpr std::size_t kBytes = 32;
+
+    WatchSet() = default;
+    explicit WatchSet(std::span<const std::uint8_t, kBytes> bits);
+
+    bool Contains(std::uint8_t id) const { return (m_bits[id >> 3] >> (id & 7)) & 1; }
+    void Add(std::uint8_t id) { m_bits[id >> 3] = static_cast<std::uint8_t>(m_bits[id >> 3] | (1u << (id & 7))); }
+    void Remove(std::uint8_t id) { m_bits[id >> 3] = static_cast<std::uint8_t>(m_bits[id >> 3] & ~(1u << (id & 7))); }
+    bool Empty() const;
+    const std::array<std::uint8_t, kBytes>& Bits() const { return m_bits; }
+    bool operator==(const WatchSet&) const = default;
+
+private:
+    std::array<std::uint8_t, kBytes> m_bits{};
 };
 
 inline constexpr std::size_t kFrameHeaderSize = 4;
@@ -40,7 +61,12 @@ struct Frame {
     std::uint32_t verdict = 0;            // VERDICT
     std::uint8_t direction = 0;           // INJECT
     std::span<const std::uint8_t> packet; // EVENT, INJECT
+    WatchSet watch;                       // WATCH
 };
+
+// Whether a frame type is one this protocol defines. A peer skips frames of other types, so the
+// program can grow new ones; the program refuses them.
+bool IsKnownFrameType(std::uint8_t type);
 
 // Decodes one frame body (the N bytes after the length) sent by `sender`. False, with a reason in
 // `error`, for an empty body, a type that this sender may not send, or a payload of the wrong size.
@@ -51,6 +77,7 @@ bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Fra
 std::array<std::uint8_t, 9> EncodeHello(std::uint32_t window);
 std::array<std::uint8_t, 9> EncodeVerdict(std::uint32_t verdict);
 std::array<std::uint8_t, 9> EncodeRaise(std::uint32_t window);
+std::array<std::uint8_t, 4 + 1 + WatchSet::kBytes> EncodeWatch(const WatchSet& watched);
 std::vector<std::uint8_t> EncodeEvent(std::int32_t code, std::uint32_t value, std::span<const std::uint8_t> packet);
 // Length prefix, type and direction only: the packet bytes follow on the wire (so they need no copy).
 std::array<std::uint8_t, 6> EncodeInjectHead(std::uint8_t direction, std::size_t packetLength);
@@ -71,7 +98,7 @@ public:
 
     // The next whole frame. A length outside 1..kMaxFrameLength is an error as soon as the four
     // length bytes are in (the body is not awaited). After an error the reader stays in error
-    // until Reset().
+    // until Reset(). A reader of the program's frames skips frames of unknown types.
     Result Next(Frame& frame);
     const std::string& Error() const { return m_error; }
     // Bytes received but not yet handed out as frames.

@@ -15,8 +15,9 @@
 #include <string_view>
 
 static const char kUsage[] = R"(Usage: kestrune-sim [OPTION]... [SCRIPT]
-Plays the game side of Kestrune's hook socket: sends the script's packets as events, waits for
-each verdict, and prints one line for every verdict, injected packet and window raise received.
+Plays the game side of Kestrune's hook socket: sends the script's packets that the program
+watches as events, waits for each verdict, and prints one line for every verdict, injected packet
+and window raise received. Packets the program does not watch pass at once, unasked.
 SCRIPT is a file; without one (or with "-") the script is read from standard input.
 
 Script lines:
@@ -33,13 +34,15 @@ Options:
   --no-window            send window id 0: the program then has no client to play into
   --loop                 repeat the script for ever
   --stay                 after the script, keep printing injections until stopped
+  --all                  send every packet as an event, watched or not
   --connect-timeout MS   give up when the program is not there within MS (default: wait for ever)
   --verdict-timeout MS   go on when a verdict takes longer than MS (default 5000)
   --quiet-verdicts       do not print verdict lines
   -h, --help             this text
 
-With --loop or --stay the program going away is waited out: kestrune-sim reconnects.
-Exit status: 0 done or stopped by SIGINT/SIGTERM, 1 the program was not there or went away,
+With --loop or --stay the program going away is waited out: kestrune-sim reconnects. While
+another peer is attached to the program, kestrune-sim says so once and tries again every second.
+Exit status: 0 done or stopped by SIGINT/SIGTERM/SIGHUP, 1 the program was not there or went away,
 2 bad options or an unreadable script.
 )";
 
@@ -93,6 +96,8 @@ static bool ParseOptions(int argc, char** argv, SimOptions& options) {
             options.loop = true;
         } else if (arg == "--stay") {
             options.stay = true;
+        } else if (arg == "--all") {
+            options.askAll = true;
         } else if (arg == "--connect-timeout") {
             if (!number(INT32_MAX, n))
                 return false;

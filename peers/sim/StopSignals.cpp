@@ -18,14 +18,17 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr);
 
     sigset_t stops;
     sigemptyset(&stops);
     sigaddset(&stops, SIGINT);
     sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGHUP);
     sigprocmask(SIG_BLOCK, &stops, &g_waitMask);
     sigdelset(&g_waitMask, SIGINT);
     sigdelset(&g_waitMask, SIGTERM);
+    sigdelset(&g_waitMask, SIGHUP);
 }
 
 bool StopRequested() {

@@ -1,7 +1,6 @@
 #include "PacketText.h"
 
-#include "ByteOrder.h"
-#include "HookLibrary.h"
+#include "GamePacket.h"
 
 #include <cstdio>
 
@@ -13,10 +12,10 @@ static std::string Hex8(std::uint8_t v) {
     return text;
 }
 
-static std::string Position(PacketBytes packet, std::size_t xAt, std::size_t yAt, std::size_t zAt) {
+static std::string Position(PacketView packet, std::size_t xAt, std::size_t yAt, std::size_t zAt) {
     // z is a signed height in the game, carried as one byte.
-    return std::to_string(*ReadBe16(packet, xAt)) + "," + std::to_string(*ReadBe16(packet, yAt)) + "," +
-           std::to_string(static_cast<std::int8_t>(*ReadU8(packet, zAt)));
+    return std::to_string(*PeekBe16(packet, xAt)) + "," + std::to_string(*PeekBe16(packet, yAt)) + "," +
+           std::to_string(static_cast<std::int8_t>(*PeekU8(packet, zAt)));
 }
 
 static void AppendUtf8(std::string& out, std::uint32_t c) {
@@ -50,7 +49,7 @@ static void AppendEscaped(std::string& out, std::uint32_t c) {
     }
 }
 
-static std::string HexBytes(PacketBytes packet) {
+static std::string HexBytes(PacketView packet) {
     std::string out = "packet";
     const std::size_t shown = packet.size() <= kHexShown ? packet.size() : kHexShown;
     for (std::size_t i = 0; i < shown; ++i)
@@ -64,11 +63,11 @@ static std::string HexBytes(PacketBytes packet) {
 std::string Utf16BeToQuotedUtf8(std::span<const std::uint8_t> units) {
     std::string out = "\"";
     for (std::size_t i = 0; i + 1 < units.size(); i += 2) {
-        std::uint32_t c = *ReadBe16(units, i);
+        std::uint32_t c = *PeekBe16(units, i);
         if (c == 0)
             break;
         if (c >= 0xD800 && c <= 0xDBFF) {
-            const auto low = ReadBe16(units, i + 2);
+            const auto low = PeekBe16(units, i + 2);
             if (low && *low >= 0xDC00 && *low <= 0xDFFF) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (*low - 0xDC00);
                 i += 2;
@@ -91,7 +90,7 @@ std::string DescribePacket(std::span<const std::uint8_t> packet) {
     case 0x54:
         if (packet.size() < 12)
             break;
-        std::snprintf(number, sizeof number, "0x%04x", *ReadBe16(packet, 2));
+        std::snprintf(number, sizeof number, "0x%04x", *PeekBe16(packet, 2));
         return std::string("sound ") + number + " at " + Position(packet, 6, 8, 11);
     case 0x20:
         if (packet.size() < 19)
@@ -101,7 +100,7 @@ std::string DescribePacket(std::span<const std::uint8_t> packet) {
         // The text ends at a zero unit, or at the packet's own size field, whichever comes first.
         if (packet.size() < 48)
             break;
-        const std::size_t size = *ReadBe16(packet, 1);
+        const std::size_t size = *PeekBe16(packet, 1);
         const std::size_t end = size < packet.size() ? size : packet.size();
         if (end < 48)
             break;
@@ -114,7 +113,7 @@ std::string DescribePacket(std::span<const std::uint8_t> packet) {
 }
 
 std::string DescribeEvent(std::int32_t code, std::span<const std::uint8_t> packet) {
-    if (code == kPacketFromServer)
+    if (code == kEventFromServer)
         return DescribePacket(packet);
     return "event " + std::to_string(code) + ": " + DescribePacket(packet);
 }

@@ -34,9 +34,22 @@ static bool SentBy(FrameType type, FrameSender sender) {
     case FrameType::Verdict:
     case FrameType::Inject:
     case FrameType::Raise:
+    case FrameType::Watch:
         return sender == FrameSender::Program;
     }
     return false;
+}
+
+WatchSet::WatchSet(std::span<const std::uint8_t, kBytes> bits) {
+    std::copy(bits.begin(), bits.end(), m_bits.begin());
+}
+
+bool WatchSet::Empty() const {
+    return std::all_of(m_bits.begin(), m_bits.end(), [](std::uint8_t b) { return b == 0; });
+}
+
+bool IsKnownFrameType(std::uint8_t type) {
+    return type >= static_cast<std::uint8_t>(FrameType::Hello) && type <= static_cast<std::uint8_t>(FrameType::Watch);
 }
 
 bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Frame& frame, std::string& error) {
@@ -47,7 +60,7 @@ bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Fra
     const std::uint8_t rawType = body[0];
     const auto payload = body.subspan(1);
     const auto type = static_cast<FrameType>(rawType);
-    if (rawType < 1 || rawType > 5) {
+    if (!IsKnownFrameType(rawType)) {
         error = "unknown frame type " + std::to_string(rawType);
         return false;
     }
@@ -91,6 +104,11 @@ bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Fra
         frame.direction = payload[0];
         frame.packet = payload.subspan(1);
         return true;
+    case FrameType::Watch:
+        if (payload.size() != WatchSet::kBytes)
+            return badSize("WATCH", "32");
+        frame.watch = WatchSet(payload.first<WatchSet::kBytes>());
+        return true;
     }
     return false;
 }
@@ -103,6 +121,14 @@ std::array<std::uint8_t, 9> EncodeVerdict(std::uint32_t verdict) {
 }
 std::array<std::uint8_t, 9> EncodeRaise(std::uint32_t window) {
     return EncodeWordFrame(FrameType::Raise, window);
+}
+
+std::array<std::uint8_t, 4 + 1 + WatchSet::kBytes> EncodeWatch(const WatchSet& watched) {
+    std::array<std::uint8_t, 4 + 1 + WatchSet::kBytes> out{};
+    PutBe32(out.data(), 1 + WatchSet::kBytes);
+    out[4] = static_cast<std::uint8_t>(FrameType::Watch);
+    std::copy(watched.Bits().begin(), watched.Bits().end(), out.begin() + 5);
+    return out;
 }
 
 std::vector<std::uint8_t> EncodeEvent(std::int32_t code, std::uint32_t value, std::span<const std::uint8_t> packet) {
@@ -162,25 +188,29 @@ void FrameReader::Append(std::span<const std::uint8_t> bytes) {
 }
 
 FrameReader::Result FrameReader::Next(Frame& frame) {
-    if (m_failed)
-        return Result::Error;
-    if (m_end - m_start < kFrameHeaderSize)
-        return Result::NeedMore;
-    const std::uint32_t length = GetBe32(m_buffer.data() + m_start);
-    if (length < kMinFrameLength || length > kMaxFrameLength) {
-        m_failed = true;
-        m_error = "frame length " + std::to_string(length) + " outside 1.." + std::to_string(kMaxFrameLength);
-        return Result::Error;
+    for (;;) {
+        if (m_failed)
+            return Result::Error;
+        if (m_end - m_start < kFrameHeaderSize)
+            return Result::NeedMore;
+        const std::uint32_t length = GetBe32(m_buffer.data() + m_start);
+        if (length < kMinFrameLength || length > kMaxFrameLength) {
+            m_failed = true;
+            m_error = "frame length " + std::to_string(length) + " outside 1.." + std::to_string(kMaxFrameLength);
+            return Result::Error;
+        }
+        if (m_end - m_start < kFrameHeaderSize + length)
+            return Result::NeedMore;
+        const std::span<const std::uint8_t> body(m_buffer.data() + m_start + kFrameHeaderSize, length);
+        m_start += kFrameHeaderSize + length;
+        if (m_sender == FrameSender::Program && !IsKnownFrameType(body[0]))
+            continue; // a newer program's frame: not ours to understand
+        if (!DecodeFrameBody(body, m_sender, frame, m_error)) {
+            m_failed = true;
+            return Result::Error;
+        }
+        return Result::Frame;
     }
-    if (m_end - m_start < kFrameHeaderSize + length)
-        return Result::NeedMore;
-    const std::span<const std::uint8_t> body(m_buffer.data() + m_start + kFrameHeaderSize, length);
-    m_start += kFrameHeaderSize + length;
-    if (!DecodeFrameBody(body, m_sender, frame, m_error)) {
-        m_failed = true;
-        return Result::Error;
-    }
-    return Result::Frame;
 }
 
 void FrameReader::Reset() {

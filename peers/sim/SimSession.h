@@ -1,6 +1,5 @@
 #pragma once
 
-#include "PacketBuilder.h"
 #include "ScriptSource.h"
 #include "SimPeer.h"
 
@@ -17,6 +16,7 @@ struct SimOptions {
     std::chrono::milliseconds connectTimeout{-1}; // negative: wait for ever
     std::chrono::milliseconds verdictTimeout{5000};
     bool printVerdicts = true;
+    bool askAll = false; // send every packet as an EVENT, watched or not
     std::string script = "-"; // "-": standard input
 };
 
@@ -40,10 +40,9 @@ private:
     const SimOptions& m_options;
     ScriptSource& m_script;
     SimPeer m_peer;
-    PacketBuilder m_builder;
     std::uint16_t m_x = 0;
     std::uint16_t m_y = 0;
-    std::uint8_t m_z = 0;
+    std::int8_t m_z = 0;
     int m_exit = kSimExitDone;
     bool m_passDidSomething = false;
 };

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <poll.h>
 
-// SIGINT and SIGTERM ask kestrune-sim to stop. They are blocked except inside WaitReady, so a stop
+// SIGINT, SIGTERM and SIGHUP (the terminal closing) ask kestrune-sim to stop. They are blocked except inside WaitReady, so a stop
 // can never slip in between a check of StopRequested and the wait that follows it.
 void InstallStopSignals();
 bool StopRequested();

@@ -1,17 +1,16 @@
 #include "SimSession.h"
 
-#include "HookLibrary.h"
-#include "OutboundPackets.h"
+#include "GamePacket.h"
 #include "SimScript.h"
 #include "StopSignals.h"
 
 #include <cstdio>
-#include <span>
+#include <vector>
 
 using std::chrono::milliseconds;
 
 SimSession::SimSession(const SimOptions& options, ScriptSource& script)
-    : m_options(options), m_script(script), m_peer(options.socketPath, options.window, options.printVerdicts) {}
+    : m_options(options), m_script(script), m_peer(options.socketPath, options.window, options.printVerdicts, options.askAll) {}
 
 int SimSession::Run() {
     if (!Reach())
@@ -106,31 +105,25 @@ bool SimSession::RunLine(std::size_t lineNumber, const std::string& line) {
     if (command.kind == SimCommand::Kind::Wait)
         return Recover(m_peer.Serve(milliseconds(command.waitMs)));
 
-    PacketBuilder& packet = m_builder;
-    packet.Reset();
-    std::int32_t code = kPacketFromServer;
-    if (command.kind == SimCommand::Kind::Player) {
+    std::vector<std::uint8_t> bytes;
+    std::int32_t code = kEventFromServer;
+    switch (command.kind) {
+    case SimCommand::Kind::Player:
         m_x = command.x;
         m_y = command.y;
-        m_z = command.z;
-        packet.PutU8(0x20);
-        packet.PutBe32(0); // serial
-        packet.PutBe16(0); // body
-        packet.PutU8(0);
-        packet.PutBe16(0); // hue
-        packet.PutU8(0);   // flags
-        packet.PutBe16(m_x);
-        packet.PutBe16(m_y);
-        packet.PutBe16(0);
-        packet.PutU8(0); // direction
-        packet.PutU8(m_z);
-    } else if (command.kind == SimCommand::Kind::Sound) {
-        WritePlaySoundPacket(packet, command.sound, {m_x, m_y, m_z});
-    }
-    const std::span<const std::uint8_t> bytes =
-        command.kind == SimCommand::Kind::Raw ? std::span<const std::uint8_t>(command.bytes) : packet.Bytes();
-    if (command.kind == SimCommand::Kind::Raw)
+        m_z = static_cast<std::int8_t>(command.z);
+        bytes = PlayerPacket(m_x, m_y, m_z);
+        break;
+    case SimCommand::Kind::Sound:
+        bytes = SoundPacket(command.sound, m_x, m_y, m_z);
+        break;
+    case SimCommand::Kind::Raw:
+        bytes = command.bytes;
         code = command.code;
+        break;
+    case SimCommand::Kind::Wait:
+        break;
+    }
 
     if (!m_peer.Connected() && !Recover(SimPeer::Outcome::Gone))
         return false;

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+// The few game packets the peers read, build or touch, apart from the program's own code: the
+// peers share only the frame codec with it. Every multi-byte field is big-endian.
+
+using PacketView = std::span<const std::uint8_t>;
+
+// Bounds-checked reads: none when the packet is too short.
+std::optional<std::uint8_t> PeekU8(PacketView packet, std::size_t offset);
+std::optional<std::uint16_t> PeekBe16(PacketView packet, std::size_t offset);
+std::optional<std::uint32_t> PeekBe32(PacketView packet, std::size_t offset);
+// Writes that stay inside the packet: false, nothing written, when the field does not fit.
+bool PokeBe16(std::span<std::uint8_t> packet, std::size_t offset, std::uint16_t value);
+
+// Event codes of the hook socket: which way the packet was going.
+inline constexpr std::int32_t kEventFromServer = 1424;
+inline constexpr std::int32_t kEventFromClient = 1425;
+
+// Packet ids that carry the player's account name and password. They are never shown to anyone
+// but their receiver, whatever the program watches.
+inline constexpr bool IsLoginPacket(std::uint8_t id) {
+    return id == 0x80 || id == 0x91;
+}
+
+inline constexpr std::uint8_t kSoundPacketId = 0x54;
+inline constexpr std::size_t kSoundPacketLength = 12;
+inline constexpr std::uint8_t kPlayerPacketId = 0x20;
+inline constexpr std::size_t kPlayerPacketLength = 19;
+
+// The 12-byte 0x54 packet: play `sound` at x, y, z.
+std::vector<std::uint8_t> SoundPacket(std::uint16_t sound, std::uint16_t x, std::uint16_t y, std::int8_t z);
+// The 19-byte 0x20 packet: the player stands at x, y, z.
+std::vector<std::uint8_t> PlayerPacket(std::uint16_t x, std::uint16_t y, std::int8_t z);
+
+// Moves a 0x54 packet to x, y, so the client plays it at the player's side and not where the
+// player last stood when the program saw a 0x20. False, unchanged, for anything but a whole 0x54.
+bool PlaceSoundAt(std::span<std::uint8_t> packet, std::uint16_t x, std::uint16_t y);

@@ -1,0 +1,149 @@
+#include "HookConnection.h"
+
+#include <cerrno>
+#include <cstring>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+HookConnection::~HookConnection() {
+    Close();
+}
+
+HookConnection::ConnectResult HookConnection::Connect(const std::string& path, std::uint32_t window,
+                                                      std::string& error) {
+    Close();
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.empty() || path.size() >= sizeof(address.sun_path)) {
+        error = "the hook socket path \"" + path + "\" is empty or longer than " +
+                std::to_string(sizeof(address.sun_path) - 1) + " bytes";
+        return ConnectResult::Failed;
+    }
+    std::memcpy(address.sun_path, path.data(), path.size());
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        error = std::string("cannot create a socket: ") + std::strerror(errno);
+        return ConnectResult::Failed;
+    }
+    // A Unix socket connects at once or not at all: no half-open state to wait out.
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+        const int why = errno;
+        close(fd);
+        error = std::strerror(why);
+        return why == ENOENT || why == ECONNREFUSED || why == EAGAIN ? ConnectResult::NotListening
+                                                                      : ConnectResult::Failed;
+    }
+    m_fd = fd;
+    m_attached = false;
+    m_refused = false;
+    m_watched = WatchSet();
+    m_outstanding = 0;
+    m_reader.Reset();
+    m_unsent.clear();
+    m_unsentStart = 0;
+    m_closeReason.clear();
+    QueueHello(window);
+    return ConnectResult::Connected;
+}
+
+void HookConnection::Append(std::span<const std::uint8_t> bytes) {
+    if (m_fd < 0)
+        return;
+    if (Unsent() + bytes.size() > kMaxUnsent) {
+        Close("the program has not read what we sent for too long");
+        return;
+    }
+    // Sent bytes are dropped from the front only once they are at least half the buffer.
+    if (m_unsentStart > 0 && m_unsentStart >= m_unsent.size() / 2) {
+        m_unsent.erase(m_unsent.begin(), m_unsent.begin() + static_cast<std::ptrdiff_t>(m_unsentStart));
+        m_unsentStart = 0;
+    }
+    m_unsent.insert(m_unsent.end(), bytes.begin(), bytes.end());
+}
+
+void HookConnection::QueueHello(std::uint32_t window) {
+    Append(EncodeHello(window));
+}
+
+bool HookConnection::QueueEvent(std::int32_t code, std::span<const std::uint8_t> packet) {
+    if (packet.size() > kMaxFrameLength - 9)
+        return false;
+    Append(EncodeEvent(code, 0, packet));
+    if (m_fd < 0)
+        return false;
+    ++m_outstanding;
+    return true;
+}
+
+bool HookConnection::Flush() {
+    while (m_fd >= 0 && WantsWrite()) {
+        const ssize_t sent =
+            send(m_fd, m_unsent.data() + m_unsentStart, Unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sent < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return true;
+            Close(std::string("cannot send to the program: ") + std::strerror(errno));
+            return false;
+        }
+        m_unsentStart += static_cast<std::size_t>(sent);
+    }
+    if (m_fd >= 0 && !WantsWrite()) {
+        m_unsent.clear();
+        m_unsentStart = 0;
+    }
+    return m_fd >= 0;
+}
+
+bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame) {
+    for (;;) {
+        if (m_fd < 0)
+            return false;
+        const auto space = m_reader.WritableSpace();
+        const ssize_t got = recv(m_fd, space.data(), space.size(), MSG_DONTWAIT);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+            return true;
+        if (got <= 0) {
+            m_refused = !m_attached;
+            Close(got == 0 ? (m_refused ? "the program refused the connection: another peer is attached"
+                                        : "the program closed the connection")
+                           : std::string("cannot read from the program: ") + std::strerror(errno));
+            return false;
+        }
+        m_reader.Commit(static_cast<std::size_t>(got));
+        Frame frame;
+        FrameReader::Result result;
+        while ((result = m_reader.Next(frame)) == FrameReader::Result::Frame) {
+            if (frame.type == FrameType::Watch) {
+                m_watched = frame.watch;
+                m_attached = true;
+            } else if (frame.type == FrameType::Verdict && m_outstanding > 0) {
+                --m_outstanding;
+            }
+            onFrame(frame);
+            if (m_fd < 0)
+                return false; // the handler closed it
+        }
+        if (result == FrameReader::Result::Error) {
+            Close("bad frame from the program: " + m_reader.Error());
+            return false;
+        }
+        if (static_cast<std::size_t>(got) < space.size())
+            return true; // the socket is drained
+    }
+}
+
+void HookConnection::Close(const std::string& reason) {
+    if (m_fd < 0)
+        return;
+    close(m_fd);
+    m_fd = -1;
+    m_closeReason = reason;
+    m_unsent.clear();
+    m_unsentStart = 0;
+    m_outstanding = 0;
+}
