@@ -63,4 +63,5 @@ void CKestruneApp::CatchStopSignals() {
     action.sa_flags = SA_RESTART;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGHUP, &action, nullptr); // the terminal closing
 }

@@ -11,7 +11,7 @@ class CKestruneApp : public QApplication {
 public:
     CKestruneApp(int& argc, char** argv);
 
-    // SIGINT and SIGTERM close the dialog like its close box, so the program still ends in order:
+    // SIGINT, SIGTERM and SIGHUP close the dialog like its close box, so the program still ends in order:
     // the hook threads joined, the socket removed. Called first thing; a signal that comes before
     // the dialog runs closes it as soon as it does.
     static void CatchStopSignals();

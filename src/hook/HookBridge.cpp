@@ -3,7 +3,6 @@
 #include "CodePage.h"
 #include "OutboundPackets.h"
 
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <system_error>
@@ -38,6 +37,7 @@ void HookBridge::Start() {
 
 void HookBridge::Stop() {
     stopRequested.store(1);
+    m_library.Wake();
     m_queue.Wake();
     if (m_pump.joinable())
         m_pump.join();
@@ -66,10 +66,9 @@ void HookBridge::HookPumpThread() {
 }
 
 void HookBridge::InjectionThread() {
-    using namespace std::chrono_literals;
     while (!stopRequested.load()) {
-        // One packet per cycle; the wait ends early on an append or on the stop's wake-up.
-        std::unique_ptr<OutboundPacket> packet = m_queue.WaitAndTakeOldest(20ms);
+        // One packet per cycle; sleeps until an append or the stop's wake-up.
+        std::unique_ptr<OutboundPacket> packet = m_queue.WaitAndTakeOldest();
         if (!packet)
             continue;
         switch (packet->direction) {

@@ -28,13 +28,18 @@ public:
     virtual std::uint8_t GetState() = 0;
     // ordinal 3: the client's window id, 0 when no client is attached.
     virtual std::uint32_t GetClientWindow() = 0;
-    // ordinal 8: true when an event was delivered into `event`; may wait a short while for one.
+    // ordinal 8: true when an event was delivered into `event`. May wait for one, for as long as
+    // it takes; Wake() ends such a wait (false is then returned).
     virtual bool GetEvent(Event& event) = 0;
     // ordinal 9: 0 passes the last delivered event's packet, 1 blocks it.
     virtual void SetVerdict(std::uint32_t verdict) = 0;
     // ordinals 10, 11: the library has taken what it needs of the bytes when the call returns.
     virtual void InjectToClient(const std::uint8_t* data, std::size_t length) = 0;
     virtual void InjectToServer(const std::uint8_t* data, std::size_t length) = 0;
+
+    // Not one of the library's calls: the bridge's stop, so a pump waiting in GetEvent sees it.
+    // From any thread.
+    virtual void Wake() {}
 };
 
 // Bringing the client's window to the foreground: SetForegroundWindow on Windows, a RAISE frame

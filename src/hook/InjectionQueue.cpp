@@ -41,9 +41,9 @@ std::unique_ptr<OutboundPacket> InjectionQueue::TakeOldest() {
     return UnlinkOldestLocked();
 }
 
-std::unique_ptr<OutboundPacket> InjectionQueue::WaitAndTakeOldest(std::chrono::milliseconds timeout) {
+std::unique_ptr<OutboundPacket> InjectionQueue::WaitAndTakeOldest() {
     std::unique_lock lock(m_lock);
-    m_appended.wait_for(lock, timeout, [this] { return m_oldest != nullptr || m_woken; });
+    m_appended.wait(lock, [this] { return m_oldest != nullptr || m_woken; });
     if (m_woken) {
         m_woken = false;
         return nullptr;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -32,8 +31,8 @@ public:
     void Append(std::unique_ptr<OutboundPacket> packet);
     // The oldest packet, or null when empty.
     std::unique_ptr<OutboundPacket> TakeOldest();
-    // Waits at most `timeout` for a packet (an append wakes it at once) or for Wake().
-    std::unique_ptr<OutboundPacket> WaitAndTakeOldest(std::chrono::milliseconds timeout);
+    // Waits for a packet (an append wakes it at once) or for Wake(); null after a Wake().
+    std::unique_ptr<OutboundPacket> WaitAndTakeOldest();
     // Wakes a waiter (used by the stop).
     void Wake();
     // Frees every queued packet unsent; returns how many.

@@ -2,12 +2,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <sys/eventfd.h>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/uio.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -103,6 +103,11 @@ std::unique_ptr<SocketHookLibrary> SocketHookLibrary::Open(std::string& error) {
 }
 
 std::unique_ptr<SocketHookLibrary> SocketHookLibrary::Open(const std::string& path, std::string& error) {
+    return Open(path, error, Limits{});
+}
+
+std::unique_ptr<SocketHookLibrary> SocketHookLibrary::Open(const std::string& path, std::string& error,
+                                                           Limits limits) {
     sockaddr_un address{};
     if (!FillAddress(path, address)) {
         error = "the hook socket path \"" + path + "\" is empty or longer than " +
@@ -112,15 +117,22 @@ std::unique_ptr<SocketHookLibrary> SocketHookLibrary::Open(const std::string& pa
     if (!PrepareFolder(ParentFolder(path), error) || !ClearStaleSocket(path, address, error))
         return nullptr;
 
+    const int wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (wakeFd < 0) {
+        error = Reason("cannot create an event descriptor");
+        return nullptr;
+    }
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         error = Reason("cannot create a socket");
+        close(wakeFd);
         return nullptr;
     }
     if (bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
         error = errno == EADDRINUSE ? "another program took " + path + " while Kestrune was starting"
                                     : Reason("cannot bind the hook socket " + path);
         close(fd);
+        close(wakeFd);
         return nullptr;
     }
     struct stat info {};
@@ -128,28 +140,33 @@ std::unique_ptr<SocketHookLibrary> SocketHookLibrary::Open(const std::string& pa
     if (chmod(path.c_str(), 0600) != 0 || listen(fd, 8) != 0 || stat(path.c_str(), &info) != 0) {
         error = Reason("cannot set up the hook socket " + path);
         close(fd);
+        close(wakeFd);
         unlink(path.c_str());
         return nullptr;
     }
-    return std::unique_ptr<SocketHookLibrary>(new SocketHookLibrary(path, fd, info.st_dev, info.st_ino));
+    return std::unique_ptr<SocketHookLibrary>(
+        new SocketHookLibrary(path, fd, wakeFd, info.st_dev, info.st_ino, limits));
 }
 
-SocketHookLibrary::SocketHookLibrary(std::string path, int listenFd, dev_t device, ino_t inode)
-    : m_path(std::move(path)), m_listenFd(listenFd), m_device(device), m_inode(inode) {}
+SocketHookLibrary::SocketHookLibrary(std::string path, int listenFd, int wakeFd, dev_t device, ino_t inode,
+                                     Limits limits)
+    : m_path(std::move(path)), m_listenFd(listenFd), m_wakeFd(wakeFd), m_device(device), m_inode(inode),
+      m_outbox(limits.maxUnsent, limits.stallLimit) {}
 
 SocketHookLibrary::~SocketHookLibrary() {
     if (m_peerFd >= 0)
         close(m_peerFd);
     close(m_listenFd);
+    close(m_wakeFd);
     // Only our own socket file: a later program may have replaced it.
     struct stat info {};
     if (lstat(m_path.c_str(), &info) == 0 && info.st_dev == m_device && info.st_ino == m_inode)
         unlink(m_path.c_str());
 }
 
-std::string SocketHookLibrary::LastProtocolError() const {
-    std::lock_guard lock(m_errorLock);
-    return m_lastProtocolError;
+std::string SocketHookLibrary::LastDropReason() const {
+    std::lock_guard lock(m_reasonLock);
+    return m_lastDropReason;
 }
 
 std::uint8_t SocketHookLibrary::GetState() {
@@ -160,12 +177,27 @@ std::uint32_t SocketHookLibrary::GetClientWindow() {
     return m_peerBroken.load() ? 0 : m_window.load();
 }
 
+void SocketHookLibrary::Wake() {
+    m_wakeRequested.store(true);
+    Nudge();
+}
+
+void SocketHookLibrary::Nudge() {
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t ignored = write(m_wakeFd, &one, sizeof one);
+}
+
 bool SocketHookLibrary::GetEvent(Event& event) {
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kEventWaitMs);
+    using Clock = PeerOutbox::Clock;
     for (;;) {
-        if (m_peerFd >= 0 && m_peerBroken.load())
-            DropPeer({});
+        if (m_peerFd >= 0 && m_peerBroken.load()) {
+            std::string reason;
+            {
+                std::lock_guard lock(m_outLock);
+                reason = m_brokenReason;
+            }
+            DropPeer(reason);
+        }
         if (m_peerFd >= 0) {
             Frame frame;
             FrameReader::Result result;
@@ -183,25 +215,61 @@ bool SocketHookLibrary::GetEvent(Event& event) {
                 return true;
             }
             if (result == FrameReader::Result::Error) {
-                DropPeer(m_reader.Error());
+                DropPeer("the peer broke the protocol: " + m_reader.Error());
                 continue;
             }
         }
-        const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now()).count();
-        if (left <= 0)
+        if (m_wakeRequested.exchange(false))
             return false;
-        pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_peerFd, POLLIN, 0}}; // a negative fd is skipped
-        const timespec timeout{static_cast<time_t>(left / 1'000'000'000), static_cast<long>(left % 1'000'000'000)};
-        if (ppoll(fds, 2, &timeout, nullptr) < 0) {
-            if (errno == EINTR)
-                continue;
-            return false;
+
+        // Nothing in hand: send what waits (the verdicts of a whole batch go out together), then
+        // sleep until the peer, a new connection, a writer or the stop wakes us.
+        Clock::time_point deadline = Clock::time_point::max();
+        bool pending = false;
+        {
+            std::lock_guard lock(m_outLock);
+            FlushLocked();
+            pending = m_outbox.Pending();
+            deadline = m_outbox.StallDeadline();
+        }
+        if (m_peerFd >= 0 && m_peerBroken.load())
+            continue;
+        const auto now = Clock::now();
+        const bool listening = now >= m_acceptResumes;
+        if (!listening)
+            deadline = std::min(deadline, m_acceptResumes);
+        pollfd fds[3] = {{m_wakeFd, POLLIN, 0},
+                         {listening ? m_listenFd : -1, POLLIN, 0},
+                         {m_peerFd, static_cast<short>(POLLIN | (pending ? POLLOUT : 0)), 0}};
+        timespec timeout{};
+        const timespec* limit = nullptr;
+        if (deadline != Clock::time_point::max()) {
+            const auto left = std::max(Clock::duration::zero(), deadline - now);
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+            timeout = {static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+            limit = &timeout;
+        }
+        if (ppoll(fds, 3, limit, nullptr) < 0)
+            continue; // EINTR; nothing else can fail with these arguments
+        if (fds[0].revents != 0) {
+            std::uint64_t count = 0;
+            [[maybe_unused]] const ssize_t ignored = read(m_wakeFd, &count, sizeof count);
+        }
+        if ((fds[2].revents & POLLOUT) != 0) {
+            std::lock_guard lock(m_outLock);
+            FlushLocked();
         }
         // The old peer first: one that has just left makes room for one that is waiting.
-        if (fds[1].revents != 0)
+        if ((fds[2].revents & ~POLLOUT) != 0)
             ReadFromPeer();
-        if (fds[0].revents != 0)
+        if (fds[1].revents != 0)
             AcceptPending();
+        if (m_peerFd >= 0) {
+            std::lock_guard lock(m_outLock);
+            if (m_outbox.Stalled(Clock::now()))
+                MarkBrokenLocked("the peer took none of " + std::to_string(m_outbox.Unsent()) +
+                                 " waiting bytes for too long");
+        }
     }
 }
 
@@ -212,8 +280,9 @@ void SocketHookLibrary::SetVerdict(std::uint32_t verdict) {
     // The event came from a peer that has been replaced since: its verdict means nothing to the new one.
     if (m_eventGeneration != m_generation)
         return;
+    // With more events already in, the pump is back at once: their verdicts go out together.
     const auto frame = EncodeVerdict(verdict);
-    Send(frame.data(), frame.size(), nullptr, 0);
+    Send(frame, {}, !m_reader.HasFrame());
 }
 
 void SocketHookLibrary::InjectToClient(const std::uint8_t* data, std::size_t length) {
@@ -226,118 +295,129 @@ void SocketHookLibrary::InjectToServer(const std::uint8_t* data, std::size_t len
 
 void SocketHookLibrary::RaiseWindow(std::uint32_t window) {
     const auto frame = EncodeRaise(window);
-    Send(frame.data(), frame.size(), nullptr, 0);
+    Send(frame, {}, true);
+}
+
+void SocketHookLibrary::WatchedPacketsChanged(const WatchSet& watched) {
+    std::lock_guard lock(m_outLock);
+    m_watched = watched;
+    const auto frame = EncodeWatch(m_watched);
+    SendLocked(frame, {}, true);
 }
 
 void SocketHookLibrary::Inject(std::uint8_t direction, const std::uint8_t* data, std::size_t length) {
     if (length > kMaxInjectPacket || (data == nullptr && length != 0))
         return;
     const auto head = EncodeInjectHead(direction, length);
-    Send(head.data(), head.size(), data, length);
+    Send(head, {data, length}, true);
 }
 
-void SocketHookLibrary::WatchedPacketsChanged(const WatchSet& watched) {
-    std::lock_guard lock(m_writeLock);
-    m_watched = watched;
-    const auto frame = EncodeWatch(m_watched);
-    SendLocked(frame.data(), frame.size(), nullptr, 0);
+void SocketHookLibrary::Send(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail, bool now) {
+    std::lock_guard lock(m_outLock);
+    SendLocked(head, tail, now);
 }
 
-void SocketHookLibrary::Send(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
-                             std::size_t tailLength) {
-    std::lock_guard lock(m_writeLock);
-    SendLocked(head, headLength, tail, tailLength);
-}
-
-void SocketHookLibrary::SendLocked(const std::uint8_t* head, std::size_t headLength, const std::uint8_t* tail,
-                                   std::size_t tailLength) {
-    if (m_peerFd < 0 || m_peerBroken.load())
+void SocketHookLibrary::SendLocked(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail,
+                                   bool now) {
+    if (m_peerBroken.load())
         return;
-    iovec parts[2] = {{const_cast<std::uint8_t*>(head), headLength}, {const_cast<std::uint8_t*>(tail), tailLength}};
-    iovec* next = parts;
-    int count = tailLength > 0 ? 2 : 1;
-    while (count > 0) {
-        msghdr message{};
-        message.msg_iov = next;
-        message.msg_iovlen = static_cast<std::size_t>(count);
-        const ssize_t sent = sendmsg(m_peerFd, &message, MSG_NOSIGNAL);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
-            // Gone, or not reading (the send timeout ran out): a half-written frame cannot be
-            // taken back, so the peer is done for. The pump closes it.
-            m_peerBroken.store(true);
-            shutdown(m_peerFd, SHUT_RDWR);
-            return;
-        }
-        auto done = static_cast<std::size_t>(sent);
-        while (count > 0 && done >= next->iov_len) {
-            done -= next->iov_len;
-            ++next;
-            --count;
-        }
-        if (count > 0) {
-            next->iov_base = static_cast<std::uint8_t*>(next->iov_base) + done;
-            next->iov_len -= done;
-        }
+    const auto at = PeerOutbox::Clock::now();
+    const bool waited = m_outbox.Pending();
+    if (!m_outbox.Queue(head, tail, at)) {
+        MarkBrokenLocked("the peer left more than " + std::to_string(m_outbox.MaxUnsent()) + " bytes unread");
+        return;
     }
+    if (!now)
+        return;
+    FlushLocked();
+    // What the socket did not take is the pump's to write; it must know to wait for that.
+    if (m_outbox.Pending() && !waited)
+        Nudge();
+}
+
+void SocketHookLibrary::FlushLocked() {
+    if (m_outbox.Fd() < 0 || m_peerBroken.load())
+        return;
+    if (m_outbox.Flush(PeerOutbox::Clock::now()) == PeerOutbox::FlushResult::Broken)
+        MarkBrokenLocked({}); // gone: it left by itself
+}
+
+void SocketHookLibrary::MarkBrokenLocked(const std::string& reason) {
+    if (m_peerBroken.exchange(true))
+        return;
+    m_brokenReason = reason;
+    Nudge();
 }
 
 void SocketHookLibrary::AcceptPending() {
     for (;;) {
-        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        const int fd = accept4(m_listenFd, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EINTR || errno == ECONNABORTED)
                 continue;
-            return; // EAGAIN: none left
+            if (errno != EAGAIN && errno != EWOULDBLOCK) {
+                // Out of descriptors or memory: the waiting connection stays queued, and polling
+                // for it now would only spin. The attached peer is served meanwhile.
+                m_acceptResumes = PeerOutbox::Clock::now() + kAcceptBackOff;
+            }
+            return;
         }
         ucred credentials{};
         socklen_t size = sizeof(credentials);
         const bool ours =
             getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) == 0 && credentials.uid == geteuid();
+        if (ours && m_peerFd >= 0 && PeerHasLeft())
+            DropPeer({});
         if (m_peerFd >= 0 || !ours) {
             close(fd); // one peer at a time, and only our own user's
             continue;
         }
-        const timeval sendTimeout{kSendTimeoutMs / 1000, (kSendTimeoutMs % 1000) * 1000};
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &sendTimeout, sizeof(sendTimeout));
         m_reader.Reset();
         ++m_generation;
-        {
-            std::lock_guard lock(m_writeLock);
-            m_peerFd = fd;
-            m_window.store(0);
-            m_attached.store(true);
-            const auto watch = EncodeWatch(m_watched);
-            SendLocked(watch.data(), watch.size(), nullptr, 0);
-        }
+        std::lock_guard lock(m_outLock);
+        m_peerFd = fd;
+        m_outbox.Attach(fd);
+        m_brokenReason.clear();
+        m_peerBroken.store(false);
+        m_window.store(0);
+        m_attached.store(true);
+        // Taking a peer is telling it what to ask about.
+        const auto watch = EncodeWatch(m_watched);
+        SendLocked(watch, {}, true);
     }
 }
 
-bool SocketHookLibrary::ReadFromPeer() {
+// Closed its end: whatever it left unread by us, it will never read a verdict again.
+bool SocketHookLibrary::PeerHasLeft() const {
+    pollfd fd{m_peerFd, 0, 0};
+    return poll(&fd, 1, 0) > 0 && (fd.revents & (POLLHUP | POLLERR)) != 0;
+}
+
+void SocketHookLibrary::ReadFromPeer() {
     const auto space = m_reader.WritableSpace();
     const ssize_t got = recv(m_peerFd, space.data(), space.size(), MSG_DONTWAIT);
     if (got > 0) {
         m_reader.Commit(static_cast<std::size_t>(got));
-        return true;
+        return;
     }
     if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-        return true;
+        return;
     DropPeer({});
-    return false;
 }
 
-void SocketHookLibrary::DropPeer(const std::string& protocolError) {
-    if (!protocolError.empty()) {
-        std::lock_guard lock(m_errorLock);
-        m_lastProtocolError = protocolError;
+void SocketHookLibrary::DropPeer(const std::string& reason) {
+    if (!reason.empty()) {
+        std::lock_guard lock(m_reasonLock);
+        m_lastDropReason = reason;
     }
     {
-        std::lock_guard lock(m_writeLock);
+        std::lock_guard lock(m_outLock);
+        m_outbox.Attach(-1);
         close(m_peerFd);
         m_peerFd = -1;
         m_attached.store(false);
         m_window.store(0);
+        m_brokenReason.clear();
         m_peerBroken.store(false);
     }
     m_reader.Reset();

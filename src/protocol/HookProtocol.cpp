@@ -213,6 +213,15 @@ FrameReader::Result FrameReader::Next(Frame& frame) {
     }
 }
 
+bool FrameReader::HasFrame() const {
+    if (m_failed)
+        return true;
+    if (m_end - m_start < kFrameHeaderSize)
+        return false;
+    const std::uint32_t length = GetBe32(m_buffer.data() + m_start);
+    return length < kMinFrameLength || length > kMaxFrameLength || m_end - m_start >= kFrameHeaderSize + length;
+}
+
 void FrameReader::Reset() {
     m_start = m_end = 0;
     m_failed = false;

@@ -103,6 +103,8 @@ public:
     const std::string& Error() const { return m_error; }
     // Bytes received but not yet handed out as frames.
     std::size_t Buffered() const { return m_end - m_start; }
+    // Whether Next would hand out something now (a whole frame, or an error about one).
+    bool HasFrame() const;
     void Reset();
 
 private:

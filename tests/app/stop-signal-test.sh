@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# SIGTERM and SIGINT end the program in order: exit status 0, the hook socket removed.
+# SIGTERM, SIGINT and SIGHUP (the terminal closing) end the program in order: exit status 0, the hook socket removed.
 set -u
 program=$1
 status=0
-for signal in TERM INT; do
+for signal in TERM INT HUP; do
     dir=$(mktemp -d)
     mkdir -m 700 "$dir/run"
     KESTRUNE_HOOK_SOCKET=$dir/run/hook.sock QT_QPA_PLATFORM=offscreen "$program" &
