@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every benchmark of the project against one build folder (default: build): the Google
-# Benchmark programs, the catalogue file against xmllint, and the idle CPU use.
+# Benchmark programs, the catalogue file against xmllint, and what an idle program costs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build}
@@ -13,4 +13,4 @@ done
 echo "=== catalogue file against xmllint"
 tools/bench-catalogue-file.sh "$build"
 echo "=== idle CPU"
-tools/measure-idle-cpu.sh "$build" 10
+tools/measure-idle-cpu.sh "$build" 20

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <new>
+#include <pthread.h>
 #include <system_error>
 #include <vector>
 
@@ -47,6 +48,7 @@ void HookBridge::Stop() {
 }
 
 void HookBridge::HookPumpThread() {
+    pthread_setname_np(pthread_self(), "hook-pump"); // for top, gdb and the idle measurement
     while (!stopRequested.load()) {
         HookLibrary::Event event;
         const bool delivered = m_library.GetEvent(event);
@@ -66,6 +68,7 @@ void HookBridge::HookPumpThread() {
 }
 
 void HookBridge::InjectionThread() {
+    pthread_setname_np(pthread_self(), "hook-inject");
     while (!stopRequested.load()) {
         // One packet per cycle; sleeps until an append or the stop's wake-up.
         std::unique_ptr<OutboundPacket> packet = m_queue.WaitAndTakeOldest();

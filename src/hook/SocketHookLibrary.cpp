@@ -346,6 +346,10 @@ void SocketHookLibrary::MarkBrokenLocked(const std::string& reason) {
     if (m_peerBroken.exchange(true))
         return;
     m_brokenReason = reason;
+    if (!reason.empty()) {
+        std::lock_guard lock(m_reasonLock); // known from the moment the peer stops counting
+        m_lastDropReason = reason;
+    }
     Nudge();
 }
 
