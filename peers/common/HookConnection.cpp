@@ -85,7 +85,10 @@ bool HookConnection::Flush() {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
-            Close(std::string("cannot send to the program: ") + std::strerror(errno));
+            // A refusal shows as a broken pipe when our HELLO is written after the program closed.
+            m_refused = !m_attached && (errno == EPIPE || errno == ECONNRESET);
+            Close(m_refused ? "the program refused the connection: another peer is attached"
+                            : std::string("cannot send to the program: ") + std::strerror(errno));
             return false;
         }
         m_unsentStart += static_cast<std::size_t>(sent);
