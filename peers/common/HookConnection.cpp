@@ -34,6 +34,15 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
         return why == ENOENT || why == ECONNREFUSED || why == EAGAIN ? ConnectResult::NotListening
                                                                       : ConnectResult::Failed;
     }
+    // Whoever listens there gets our packets and may inject into the game: it must be our own user.
+    ucred credentials{};
+    socklen_t size = sizeof(credentials);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || credentials.uid != geteuid()) {
+        close(fd);
+        error = "the program listening at " + path + " runs as user " + std::to_string(credentials.uid) +
+                ", not as this one";
+        return ConnectResult::Failed;
+    }
     m_fd = fd;
     m_attached = false;
     m_refused = false;

@@ -18,7 +18,7 @@ public:
     enum class ConnectResult {
         Connected,    // HELLO queued; Attached() once the program's first WATCH is in
         NotListening, // no program at the path (or its backlog is full): try again later
-        Failed,       // the path cannot be used at all (reason in `error`)
+        Failed,       // the path cannot be used, or another user listens there (reason in `error`)
     };
     // The program's frames are small; a program that sends without end is not ours to buffer.
     static constexpr std::size_t kMaxUnsent = std::size_t{8} << 20;
