@@ -1,5 +1,6 @@
 #include "HookConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -109,11 +110,12 @@ bool HookConnection::Flush() {
     return m_fd >= 0;
 }
 
-bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame) {
-    for (;;) {
+bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame, std::size_t maxBytes) {
+    for (std::size_t left = maxBytes; left > 0;) {
         if (m_fd < 0)
             return false;
-        const auto space = m_reader.WritableSpace();
+        auto space = m_reader.WritableSpace();
+        space = space.first(std::min(space.size(), left));
         const ssize_t got = recv(m_fd, space.data(), space.size(), MSG_DONTWAIT);
         if (got < 0 && errno == EINTR)
             continue;
@@ -146,7 +148,9 @@ bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame) {
         }
         if (static_cast<std::size_t>(got) < space.size())
             return true; // the socket is drained
+        left -= static_cast<std::size_t>(got);
     }
+    return m_fd >= 0;
 }
 
 void HookConnection::Close(const std::string& reason) {

@@ -150,3 +150,33 @@ TEST(HookConnectionTest, ListenerOfAnotherUserIsRefused) {
     EXPECT_FALSE(peer.IsOpen());
     EXPECT_NE(error.find("runs as user 65534"), std::string::npos) << error;
 }
+
+// A program that sends without pause must not keep the peer's thread in Receive: it reads what
+// it was allowed and leaves the rest for the next call.
+TEST(HookConnectionTest, ReceiveReadsNoMoreThanAllowed) {
+    TempFolder folder;
+    const std::string path = folder.Path() + "/hook.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    HookConnection peer;
+    std::string error;
+    ASSERT_EQ(peer.Connect(path, 0, error), HookConnection::ConnectResult::Connected) << error;
+    const int program = accept(listener, nullptr, nullptr);
+    ASSERT_GE(program, 0);
+    const auto watch = EncodeWatch(WatchSet()); // 37 bytes
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(send(program, watch.data(), watch.size(), 0), static_cast<ssize_t>(watch.size()));
+
+    std::size_t frames = 0;
+    const auto count = [&](const Frame&) { ++frames; };
+    for (const auto& [budget, total] : {std::pair{40, 1}, {40, 2}, {1000, 3}}) {
+        EXPECT_TRUE(peer.Receive(count, budget));
+        EXPECT_EQ(frames, static_cast<std::size_t>(total)) << "budget " << budget;
+    }
+    close(program);
+    close(listener);
+}
