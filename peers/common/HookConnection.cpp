@@ -1,5 +1,6 @@
 #include "HookConnection.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sys/socket.h>
@@ -33,6 +34,15 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
         error = std::strerror(why);
         return why == ENOENT || why == ECONNREFUSED || why == EAGAIN ? ConnectResult::NotListening
                                                                       : ConnectResult::Failed;
+    }
+    // Whoever listens there gets our packets and may inject into the game: it must be our own user.
+    ucred credentials{};
+    socklen_t size = sizeof(credentials);
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || credentials.uid != geteuid()) {
+        close(fd);
+        error = "the program listening at " + path + " runs as user " + std::to_string(credentials.uid) +
+                ", not as this one";
+        return ConnectResult::Failed;
     }
     m_fd = fd;
     m_attached = false;
@@ -85,8 +95,8 @@ bool HookConnection::Flush() {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
-            // Before the first WATCH a closed connection is a refusal, whichever side notices.
-            m_refused = !m_attached;
+            // A refusal shows as a broken pipe when our HELLO is written after the program closed.
+            m_refused = !m_attached && (errno == EPIPE || errno == ECONNRESET);
             Close(m_refused ? "the program refused the connection: another peer is attached"
                             : std::string("cannot send to the program: ") + std::strerror(errno));
             return false;
@@ -100,11 +110,12 @@ bool HookConnection::Flush() {
     return m_fd >= 0;
 }
 
-bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame) {
-    for (;;) {
+bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame, std::size_t maxBytes) {
+    for (std::size_t left = maxBytes; left > 0;) {
         if (m_fd < 0)
             return false;
-        const auto space = m_reader.WritableSpace();
+        auto space = m_reader.WritableSpace();
+        space = space.first(std::min(space.size(), left));
         const ssize_t got = recv(m_fd, space.data(), space.size(), MSG_DONTWAIT);
         if (got < 0 && errno == EINTR)
             continue;
@@ -137,7 +148,9 @@ bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame) {
         }
         if (static_cast<std::size_t>(got) < space.size())
             return true; // the socket is drained
+        left -= static_cast<std::size_t>(got);
     }
+    return m_fd >= 0;
 }
 
 void HookConnection::Close(const std::string& reason) {

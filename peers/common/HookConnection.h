@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <span>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ public:
     enum class ConnectResult {
         Connected,    // HELLO queued; Attached() once the program's first WATCH is in
         NotListening, // no program at the path (or its backlog is full): try again later
-        Failed,       // the path cannot be used at all (reason in `error`)
+        Failed,       // the path cannot be used, or another user listens there (reason in `error`)
     };
     // The program's frames are small; a program that sends without end is not ours to buffer.
     static constexpr std::size_t kMaxUnsent = std::size_t{8} << 20;
@@ -48,11 +49,13 @@ public:
     // Writes what the socket takes now. False when the connection broke (it is then closed).
     bool Flush();
 
-    // Reads what is there now and hands each frame to `onFrame`; its packet bytes are valid
-    // during the call only. WATCH updates Watched() before it is handed over, VERDICT lowers
-    // Outstanding(). False when the program closed the connection or sent a bad frame: the
-    // connection is then closed, with the reason in CloseReason().
-    bool Receive(const std::function<void(const Frame&)>& onFrame);
+    // Reads what is there now, but no more than `maxBytes` (the rest waits for the next call, so a
+    // program that sends without pause cannot keep the caller here), and hands each frame to
+    // `onFrame`; its packet bytes are valid during the call only. WATCH updates Watched() before it
+    // is handed over, VERDICT lowers Outstanding(). False when the program closed the connection or
+    // sent a bad frame: the connection is then closed, with the reason in CloseReason().
+    bool Receive(const std::function<void(const Frame&)>& onFrame,
+                 std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 
     void Close(const std::string& reason = {});
     const std::string& CloseReason() const { return m_closeReason; }

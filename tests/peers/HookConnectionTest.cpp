@@ -8,9 +8,15 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <poll.h>
 #include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace std::chrono_literals;
@@ -99,4 +105,78 @@ TEST(HookConnectionTest, NoProgramIsNotListening) {
     EXPECT_FALSE(peer.IsOpen());
     EXPECT_EQ(peer.Connect(std::string(200, 'x'), 0, error), HookConnection::ConnectResult::Failed);
     EXPECT_NE(error.find("longer than"), std::string::npos) << error;
+}
+
+// A program of another user at the path would see every watched packet and could inject into the
+// game: the peer refuses it. Needs root, to listen as another user.
+TEST(HookConnectionTest, ListenerOfAnotherUserIsRefused) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to listen as another user";
+    TempFolder folder;
+    ASSERT_EQ(chmod(folder.Path().c_str(), 0777), 0);
+    const std::string path = folder.Path() + "/hook.sock";
+    int ready[2];
+    int tried[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(tried), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Only async-signal-safe calls from here: the test process has threads.
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, path.c_str(), path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        const bool listening = setgid(65534) == 0 && setuid(65534) == 0 &&
+                               bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+                               listen(fd, 4) == 0;
+        const char byte = listening ? 1 : 0;
+        (void)!write(ready[1], &byte, 1);
+        char ignored;
+        (void)!read(tried[0], &ignored, 1); // until the parent has tried
+        _exit(0);
+    }
+    char listening = 0;
+    ASSERT_EQ(read(ready[0], &listening, 1), 1);
+    std::string error;
+    HookConnection peer;
+    const auto result = listening ? peer.Connect(path, 0, error) : HookConnection::ConnectResult::Connected;
+    (void)!write(tried[1], "x", 1);
+    waitpid(child, nullptr, 0);
+    for (const int fd : {ready[0], ready[1], tried[0], tried[1]})
+        close(fd);
+    ASSERT_TRUE(listening) << "the child could not listen as user 65534";
+    EXPECT_EQ(result, HookConnection::ConnectResult::Failed);
+    EXPECT_FALSE(peer.IsOpen());
+    EXPECT_NE(error.find("runs as user 65534"), std::string::npos) << error;
+}
+
+// A program that sends without pause must not keep the peer's thread in Receive: it reads what
+// it was allowed and leaves the rest for the next call.
+TEST(HookConnectionTest, ReceiveReadsNoMoreThanAllowed) {
+    TempFolder folder;
+    const std::string path = folder.Path() + "/hook.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 1), 0);
+    HookConnection peer;
+    std::string error;
+    ASSERT_EQ(peer.Connect(path, 0, error), HookConnection::ConnectResult::Connected) << error;
+    const int program = accept(listener, nullptr, nullptr);
+    ASSERT_GE(program, 0);
+    const auto watch = EncodeWatch(WatchSet()); // 37 bytes
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(send(program, watch.data(), watch.size(), 0), static_cast<ssize_t>(watch.size()));
+
+    std::size_t frames = 0;
+    const auto count = [&](const Frame&) { ++frames; };
+    for (const auto& [budget, total] : {std::pair{40, 1}, {40, 2}, {1000, 3}}) {
+        EXPECT_TRUE(peer.Receive(count, budget));
+        EXPECT_EQ(frames, static_cast<std::size_t>(total)) << "budget " << budget;
+    }
+    close(program);
+    close(listener);
 }
