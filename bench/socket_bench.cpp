@@ -193,6 +193,50 @@ static void BM_PlayCommandToInjectsAtPeer(benchmark::State& state) {
 }
 BENCHMARK(BM_PlayCommandToInjectsAtPeer)->UseRealTime();
 
+// RunPlayCommand alone, on the calling (UI) thread, while the peer reads nothing at all and the
+// socket is full: what the user waits for after pressing Play, whatever the game side does.
+static void BM_PlayCommandWithAPeerNotReading(benchmark::State& state) {
+    const std::string path = TempSocketPath();
+    std::string error;
+    auto library = SocketHookLibrary::Open(path, error);
+    if (!library) {
+        state.SkipWithError(error.c_str());
+        return;
+    }
+    PacketHandlerTable handlers;
+    PlayerPosition position;
+    std::vector<double> micros;
+    micros.reserve(1 << 16);
+    {
+        HookBridge bridge(*library, handlers);
+        bridge.Start();
+        const int peer = ConnectPeer(path);
+        const auto hello = EncodeHello(0x00C0FFEE);
+        const auto attachedBy = Clock::now() + std::chrono::seconds(10);
+        if (peer >= 0 && SendAll(peer, hello.data(), hello.size()))
+            while (library->GetClientWindow() == 0 && Clock::now() < attachedBy)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        const std::vector<std::uint8_t> filler(60'000, 0x41);
+        for (int i = 0; i < 20; ++i) // well past what the kernel holds
+            library->InjectToClient(filler.data(), filler.size());
+        for (auto _ : state) {
+            const auto start = Clock::now();
+            if (!RunPlayCommand(bridge, *library, position, "3a")) {
+                state.SkipWithError("no client window");
+                break;
+            }
+            micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+        }
+        if (peer >= 0)
+            close(peer);
+        bridge.Stop();
+    }
+    ReportPercentiles(state, micros);
+    library.reset();
+    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+}
+BENCHMARK(BM_PlayCommandWithAPeerNotReading)->Iterations(10'000)->UseRealTime();
+
 // Events through the bridge's pump to the sound observer (a catalogue of one muted sound, no
 // dialog), with `outstanding` events sent ahead of their verdicts; items per second = events.
 static void BM_PipelinedEvents(benchmark::State& state) {
