@@ -164,9 +164,13 @@ void GameSession::Send(Direction direction, Outgoing::Kind kind, std::span<std::
         Queue(direction, {{bytes.begin(), bytes.end()}, kind, Outgoing::State::Ready, 0, {}});
         return;
     }
+    Forward(direction, kind, bytes);
+}
+
+void GameSession::Forward(Direction direction, Outgoing::Kind kind, std::span<std::uint8_t> bytes) {
     if (kind == Outgoing::Kind::Raw) {
-        (direction == Direction::ToClient ? ClientOut() : ServerOut()).insert(
-            (direction == Direction::ToClient ? ClientOut() : ServerOut()).end(), bytes.begin(), bytes.end());
+        auto& out = direction == Direction::ToClient ? ClientOut() : ServerOut();
+        out.insert(out.end(), bytes.begin(), bytes.end());
         return;
     }
     if (kind == Outgoing::Kind::Injected && direction == Direction::ToClient && m_player.Known())
@@ -203,7 +207,7 @@ void GameSession::Pump(Direction direction) {
         lane.queue.pop_front();
         lane.bytes -= item.bytes.size();
         if (item.state == Outgoing::State::Ready)
-            Send(direction, item.kind, item.bytes);
+            Forward(direction, item.kind, item.bytes);
     }
 }
 

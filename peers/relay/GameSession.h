@@ -74,6 +74,7 @@ private:
     void OnPacket(Direction direction, std::span<const std::uint8_t> packet);
     void Queue(Direction direction, Outgoing item);
     void Send(Direction direction, Outgoing::Kind kind, std::span<std::uint8_t> bytes);
+    void Forward(Direction direction, Outgoing::Kind kind, std::span<std::uint8_t> bytes);
     void SendPacket(Direction direction, std::span<const std::uint8_t> packet);
     void Pump(Direction direction);
     void StopCutting(Direction direction, const std::string& why);

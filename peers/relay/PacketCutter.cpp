@@ -31,23 +31,24 @@ void PacketCutter::Feed(std::span<const std::uint8_t> bytes, const OnPacket& onP
         return;
     }
     // A packet begun in an earlier feed is completed in m_partial, taking only what it needs.
-    while (!m_partial.empty() && !bytes.empty()) {
+    while (!m_partial.empty()) {
         const long size = SizeOf(m_partial);
         if (size < 0) {
             m_uncut.swap(m_partial);
             m_uncut.insert(m_uncut.end(), bytes.begin(), bytes.end());
             return;
         }
+        if (size > 0 && m_partial.size() == static_cast<std::size_t>(size)) {
+            onPacket(m_partial);
+            m_partial.clear();
+            break;
+        }
+        if (bytes.empty())
+            return;
         const std::size_t need = size == 0 ? 3 - m_partial.size() : static_cast<std::size_t>(size) - m_partial.size();
         const std::size_t take = std::min(need, bytes.size());
         m_partial.insert(m_partial.end(), bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(take));
         bytes = bytes.subspan(take);
-        if (size == 0)
-            continue; // the length field is in now, or not yet
-        if (m_partial.size() == static_cast<std::size_t>(size)) {
-            onPacket(m_partial);
-            m_partial.clear();
-        }
     }
     // Whole packets straight from the caller's bytes.
     while (!bytes.empty()) {

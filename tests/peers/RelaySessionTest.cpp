@@ -1,0 +1,315 @@
+// Whole game sessions through kestrune-relay: a scripted client and a fake shard on the loopback
+// address, with Kestrune's real program side attached (or not).
+
+#include "GamePacket.h"
+#include "ProgramSide.h"
+#include "RelayHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <future>
+#include <optional>
+#include <random>
+
+using namespace relaytest;
+
+namespace {
+
+constexpr std::uint32_t kKey = 0x4B455354;
+constexpr std::uint16_t kMuted = 0x0010;
+const std::string kAccount = "wanderer";
+const std::string kPassword = "hunter2-secret";
+
+class TempFolder {
+public:
+    TempFolder() {
+        char name[] = "/tmp/kestrune-relay-test-XXXXXX";
+        m_path = mkdtemp(name);
+    }
+    ~TempFolder() { std::filesystem::remove_all(m_path); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+Bytes Sized(std::initializer_list<std::uint8_t> head, std::size_t size) {
+    Bytes packet(head);
+    packet.resize(size, 0);
+    if (packet.size() >= 3 && head.size() == 1) {
+        // A variable packet carries its own length.
+    }
+    return packet;
+}
+
+Bytes Variable(std::uint8_t id, std::size_t size, std::uint8_t fill) {
+    Bytes packet(size, fill);
+    packet[0] = id;
+    packet[1] = static_cast<std::uint8_t>(size >> 8);
+    packet[2] = static_cast<std::uint8_t>(size);
+    return packet;
+}
+
+Bytes LoginPacket(std::uint8_t id) {
+    const std::size_t at = id == 0x80 ? 1 : 5;
+    Bytes packet = Sized({id}, id == 0x80 ? 62 : 65);
+    if (id == 0x91)
+        PokeBe16(packet, 1, kKey >> 16), PokeBe16(packet, 3, kKey & 0xFFFF);
+    std::copy(kAccount.begin(), kAccount.end(), packet.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy(kPassword.begin(), kPassword.end(), packet.begin() + static_cast<std::ptrdiff_t>(at + 30));
+    return packet;
+}
+
+Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+struct Scenario {
+    const char* name;
+    bool attached = true;
+    bool seedPacket = true;
+    ClientVersion version{7, 0, 104, 2};
+    std::optional<std::uint8_t> unknownId; // the relay's table does not know it
+    bool pieces = false;                   // the shard writes its stream in pieces of 1, 2, 3, ... bytes
+};
+
+// The game after entering the world: thousands of packets of many ids, sounds among them (every
+// seventh muted), player packets, and one packet of `special` in the middle.
+std::vector<Bytes> GamePackets(std::mt19937& random, const PacketLengths& lengths, std::size_t count,
+                               std::uint8_t special) {
+    const std::uint8_t ids[] = {0x1D, 0x2E, 0x3A, 0x4E, 0x4F, 0x65, 0x6E, 0x72, 0x77, 0x78, 0x88, 0xA1, 0xA2,
+                                0xA3, 0xAE, 0xBF, 0xC1, 0xD6, 0xDC, 0xF3, 0x0B, 0x11, 0x1A, 0x25, 0x2C, 0x4D};
+    std::vector<Bytes> packets;
+    for (std::size_t k = 0; k < count; ++k) {
+        const unsigned pick = random() % 10;
+        if (k == count / 2) {
+            packets.push_back(Variable(special, 9, 0x42));
+        } else if (pick == 0) {
+            const auto sound = static_cast<std::uint16_t>(k % 7 == 0 ? kMuted : 0x0100 + random() % 40);
+            packets.push_back(SoundPacket(sound, 1200, 1300, 5));
+        } else if (pick == 1) {
+            packets.push_back(PlayerPacket(static_cast<std::uint16_t>(900 + random() % 200),
+                                           static_cast<std::uint16_t>(900 + random() % 200), 0));
+        } else {
+            const std::uint8_t id = ids[random() % std::size(ids)];
+            const std::uint16_t length = *lengths.Length(id);
+            Bytes packet = length == 0 ? Variable(id, 3 + random() % 200, 0) : Sized({id}, length);
+            for (std::size_t i = length == 0 ? 3 : 1; i < packet.size(); ++i)
+                packet[i] = static_cast<std::uint8_t>(random());
+            packets.push_back(packet);
+        }
+    }
+    // The player ends up at 1000,1000, facing east.
+    Bytes player = PlayerPacket(1000, 1000, 0);
+    player[17] = 2;
+    packets.push_back(player);
+    return packets;
+}
+
+struct Script {
+    Bytes loginFromClient;
+    Bytes gameFromClient;
+    std::vector<Bytes> world;  // 0xB9, 0xA9, 0x1B, 0x55
+    std::vector<Bytes> before; // the game before the walk
+    std::vector<Bytes> after;  // after Play
+    Bytes walks;
+    std::vector<Bytes> confirms;
+};
+
+Script MakeScript(const Scenario& scenario) {
+    const PacketLengths lengths = PacketLengths::ForVersion(scenario.version);
+    std::mt19937 random(2593);
+    Script script;
+    Bytes seed;
+    if (scenario.seedPacket) {
+        seed = Sized({0xEF, 1, 2, 3, 4}, 21);
+        PokeBe16(seed, 7, static_cast<std::uint16_t>(scenario.version.major));
+        PokeBe16(seed, 11, static_cast<std::uint16_t>(scenario.version.minor));
+        PokeBe16(seed, 15, static_cast<std::uint16_t>(scenario.version.revision));
+        PokeBe16(seed, 19, static_cast<std::uint16_t>(scenario.version.patch));
+    } else {
+        seed = {127, 0, 0, 1};
+    }
+    script.loginFromClient = Join({seed, LoginPacket(0x80)});
+    script.gameFromClient = Join({{kKey >> 24, (kKey >> 16) & 0xFF, (kKey >> 8) & 0xFF, kKey & 0xFF}, LoginPacket(0x91)});
+    Bytes enter = Sized({0x1B, 0, 0, 0, 1}, 37);
+    PokeBe16(enter, 11, 990);
+    PokeBe16(enter, 13, 990);
+    script.world = {Sized({0xB9, 0x80}, *lengths.Length(0xB9)), Variable(0xA9, 40, 0x20), enter, {0x55}};
+    script.before = GamePackets(random, lengths, 3000, scenario.unknownId.value_or(0xF0));
+    script.after = GamePackets(random, lengths, 1000, 0xF0);
+    for (std::uint8_t sequence = 1; sequence <= 5; ++sequence) {
+        const Bytes walk = Sized({0x02, 0x02, sequence}, 7); // east, facing east: one tile each
+        script.walks.insert(script.walks.end(), walk.begin(), walk.end());
+        script.confirms.push_back({0x22, sequence, 0});
+    }
+    return script;
+}
+
+// The shard: its login server and game server, playing the script; false with `error` on a deviation.
+void RunShard(Listener& login, Listener& game, const Scenario& scenario, const Script& script,
+              std::shared_future<void> played, std::string& error) {
+    try {
+        Socket client = login.Accept();
+        if (client.ReceiveExactly(script.loginFromClient.size()) != script.loginFromClient)
+            Fail("the login packets came changed");
+        client.Send(Variable(0xA8, 46, 0));
+        if (client.ReceiveExactly(3) != Bytes{0xA0, 0, 0})
+            Fail("0xA0 came changed");
+        Bytes redirect = {0x8C, 127, 0, 0, 1, 0, 0, kKey >> 24, (kKey >> 16) & 0xFF, (kKey >> 8) & 0xFF, kKey & 0xFF};
+        PokeBe16(redirect, 5, game.Port());
+        client.Send(redirect);
+        if (!client.AtEnd())
+            Fail("the client did not close its login connection");
+
+        Socket player = game.Accept();
+        if (player.ReceiveExactly(script.gameFromClient.size()) != script.gameFromClient)
+            Fail("the game login came changed");
+        Bytes stream;
+        for (const auto* part : {&script.world, &script.before})
+            for (const auto& packet : *part) {
+                const Bytes compressed = Compressed(packet);
+                stream.insert(stream.end(), compressed.begin(), compressed.end());
+            }
+        if (scenario.pieces) {
+            std::size_t piece = 1;
+            for (std::size_t at = 0; at < stream.size(); at += piece, piece = piece % 97 + 1)
+                player.Send(std::span(stream).subspan(at, std::min(piece, stream.size() - at)));
+        } else {
+            player.Send(stream);
+        }
+        if (player.ReceiveExactly(script.walks.size()) != script.walks)
+            Fail("the walk requests came changed");
+        for (const auto& confirm : script.confirms)
+            player.Send(Compressed(confirm));
+        played.wait();
+        stream.clear();
+        for (const auto& packet : script.after) {
+            const Bytes compressed = Compressed(packet);
+            stream.insert(stream.end(), compressed.begin(), compressed.end());
+        }
+        player.Send(stream);
+    } catch (const std::exception& failure) {
+        error = failure.what();
+    }
+}
+
+bool Muted(const Bytes& packet) {
+    return packet[0] == kSoundPacketId && PeekBe16(packet, 2) == kMuted;
+}
+
+class RelaySessionTest : public ::testing::TestWithParam<Scenario> {};
+
+} // namespace
+
+TEST_P(RelaySessionTest, EveryPacketArrivesButTheMutedSounds) {
+    const Scenario& scenario = GetParam();
+    const Script script = MakeScript(scenario);
+    TempFolder folder;
+    const std::string hookPath = folder.Path() + "/hook.sock";
+    std::optional<ProgramSide> program;
+    if (scenario.attached) {
+        program.emplace(hookPath);
+        program->Mute(kMuted);
+    }
+    Listener login, game;
+    RelayOptions options;
+    options.shardHost = "127.0.0.1";
+    options.shardPort = login.Port();
+    options.hookSocket = hookPath;
+    if (scenario.unknownId)
+        options.lengthChanges.emplace_back(*scenario.unknownId, std::nullopt);
+    RelayRunner relay(options);
+    ASSERT_TRUE(relay.WaitFor(scenario.attached ? "attached to Kestrune" : "Kestrune is not running"));
+
+    std::promise<void> played;
+    std::string shardError;
+    std::thread shard(RunShard, std::ref(login), std::ref(game), std::cref(scenario), std::cref(script),
+                      played.get_future().share(), std::ref(shardError));
+    struct Join {
+        std::thread& thread;
+        std::promise<void>& played;
+        ~Join() {
+            try {
+                played.set_value();
+            } catch (...) {
+            }
+            thread.join();
+        }
+    } joinShard{shard, played};
+
+    // The login connection: the 0x8C comes pointed at the relay.
+    Socket loginConnection = Socket::Connect(relay.LoginPort());
+    loginConnection.Send(script.loginFromClient);
+    ASSERT_EQ(loginConnection.ReceiveExactly(46), Variable(0xA8, 46, 0));
+    loginConnection.Send(Bytes{0xA0, 0, 0});
+    const Bytes redirect = loginConnection.ReceiveExactly(11);
+    ASSERT_EQ(redirect[0], 0x8C);
+    EXPECT_EQ(Bytes(redirect.begin() + 1, redirect.begin() + 5), (Bytes{127, 0, 0, 1}));
+    EXPECT_EQ(PeekBe16(redirect, 5), relay.GamePort());
+    EXPECT_EQ(PeekBe32(redirect, 7), kKey);
+    loginConnection.Close();
+
+    // The game connection, to the port the 0x8C named.
+    Socket gameConnection = Socket::Connect(*PeekBe16(redirect, 5));
+    gameConnection.Send(script.gameFromClient);
+    ClientReader reader(PacketLengths::ForVersion(scenario.version));
+    const bool inspected = !scenario.unknownId;
+    bool faultSeen = false;
+    auto expect = [&](const std::vector<Bytes>& packets, const char* part) {
+        for (std::size_t k = 0; k < packets.size(); ++k) {
+            if (scenario.unknownId && packets[k][0] == *scenario.unknownId)
+                faultSeen = true;
+            if (scenario.attached && Muted(packets[k]) && !faultSeen)
+                continue;
+            ASSERT_EQ(reader.Next(gameConnection), packets[k]) << part << " packet " << k;
+        }
+    };
+    ASSERT_NO_FATAL_FAILURE(expect(script.world, "world"));
+    ASSERT_NO_FATAL_FAILURE(expect(script.before, "before"));
+    gameConnection.Send(script.walks);
+    ASSERT_NO_FATAL_FAILURE(expect(script.confirms, "confirm"));
+
+    if (scenario.attached && inspected) {
+        // Kestrune last saw the player at 1000,1000; the player has walked five tiles east since.
+        ASSERT_TRUE(program->Play("3a"));
+        const Bytes message = reader.Next(gameConnection);
+        EXPECT_EQ(message[0], 0xAE);
+        EXPECT_EQ(reader.Next(gameConnection), SoundPacket(0x003A, 1005, 1000, 0));
+    }
+    played.set_value();
+    ASSERT_NO_FATAL_FAILURE(expect(script.after, "after"));
+    EXPECT_TRUE(gameConnection.AtEnd()) << "the shard closed the game, so the relay closes the client's";
+    shard.join();
+    shard = std::thread([] {});
+    EXPECT_EQ(shardError, "");
+
+    if (scenario.attached) {
+        // Sounds before any fault are recorded; the muted one stays muted.
+        const auto muted = program->Catalogue().Find(kMuted);
+        ASSERT_TRUE(muted.has_value());
+        EXPECT_TRUE(muted->mute);
+        std::size_t recorded = 0;
+        for (std::uint16_t number = 0x0100; number < 0x0128; ++number)
+            recorded += program->Catalogue().Find(number).has_value();
+        EXPECT_GT(recorded, 20u);
+    }
+    if (scenario.unknownId)
+        EXPECT_TRUE(relay.WaitFor("has no known length (from the server)"));
+    for (const auto& line : relay.Lines()) {
+        EXPECT_EQ(line.find(kAccount), std::string::npos) << line;
+        EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sessions, RelaySessionTest,
+                         ::testing::Values(Scenario{"attached"}, Scenario{"absent", false},
+                                           Scenario{"rawSeed", true, false},
+                                           Scenario{"oldClient", true, true, {6, 0, 14, 1}},
+                                           Scenario{"unknownId", true, true, {7, 0, 104, 2}, 0xF7},
+                                           Scenario{"pieces", true, true, {7, 0, 104, 2}, std::nullopt, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
