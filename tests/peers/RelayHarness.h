@@ -157,9 +157,10 @@ public:
     std::uint16_t LoginPort() const { return m_relay->LoginPort(); }
     std::uint16_t GamePort() const { return m_relay->GamePort(); }
 
-    bool WaitFor(const std::string& part, std::chrono::milliseconds timeout = 15s) {
+    // Waits until `count` lines have held `part`.
+    bool WaitFor(const std::string& part, std::size_t count = 1, std::chrono::milliseconds timeout = 15s) {
         std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, timeout, [&] { return Has(part); });
+        return m_changed.wait_for(lock, timeout, [&] { return Count(part) >= count; });
     }
     std::vector<std::string> Lines() {
         std::lock_guard lock(m_mutex);
@@ -174,11 +175,11 @@ private:
         }
         m_changed.notify_all();
     }
-    bool Has(const std::string& part) const {
+    std::size_t Count(const std::string& part) const {
+        std::size_t count = 0;
         for (const auto& line : m_lines)
-            if (line.find(part) != std::string::npos)
-                return true;
-        return false;
+            count += line.find(part) != std::string::npos;
+        return count;
     }
 
     std::unique_ptr<Relay> m_relay;

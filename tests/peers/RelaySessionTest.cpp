@@ -202,6 +202,10 @@ bool Muted(const Bytes& packet) {
     return packet[0] == kSoundPacketId && PeekBe16(packet, 2) == kMuted;
 }
 
+void PrintTo(const Scenario& scenario, std::ostream* out) {
+    *out << scenario.name;
+}
+
 class RelaySessionTest : public ::testing::TestWithParam<Scenario> {};
 
 } // namespace
@@ -287,6 +291,12 @@ TEST_P(RelaySessionTest, EveryPacketArrivesButTheMutedSounds) {
     shard.join();
     shard = std::thread([] {});
     EXPECT_EQ(shardError, "");
+    if (scenario.attached) {
+        // Out of the world again: Kestrune is told there is no client window.
+        for (int k = 0; k < 500 && program->Library().GetClientWindow() != 0; ++k)
+            std::this_thread::sleep_for(10ms);
+        EXPECT_EQ(program->Library().GetClientWindow(), 0u);
+    }
 
     if (scenario.attached) {
         // Sounds before any fault are recorded; the muted one stays muted.
@@ -313,3 +323,223 @@ INSTANTIATE_TEST_SUITE_P(Sessions, RelaySessionTest,
                                            Scenario{"unknownId", true, true, {7, 0, 104, 2}, 0xF7},
                                            Scenario{"pieces", true, true, {7, 0, 104, 2}, std::nullopt, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+namespace {
+
+struct Game {
+    Socket client; // the game client's end
+    Socket server; // the game server's end
+};
+
+// Logs in through the relay and opens the game connection, all on this thread (the relay has its own).
+Game EnterGame(RelayRunner& relay, Listener& login, Listener& game, const Bytes& loginBytes, const Bytes& gameBytes) {
+    Socket client = Socket::Connect(relay.LoginPort());
+    client.Send(loginBytes);
+    Socket shard = login.Accept();
+    if (shard.ReceiveExactly(loginBytes.size()) != loginBytes)
+        Fail("the login came changed");
+    Bytes redirect = {0x8C, 127, 0, 0, 1, 0, 0, gameBytes[0], gameBytes[1], gameBytes[2], gameBytes[3]};
+    PokeBe16(redirect, 5, game.Port());
+    shard.Send(redirect);
+    const Bytes pointed = client.ReceiveExactly(11);
+    Game session{Socket::Connect(*PeekBe16(pointed, 5)), {}};
+    session.client.Send(gameBytes);
+    session.server = game.Accept();
+    if (session.server.ReceiveExactly(gameBytes.size()) != gameBytes)
+        Fail("the game login came changed");
+    return session;
+}
+
+Bytes Noise(std::size_t size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    Bytes bytes(size);
+    for (auto& byte : bytes)
+        byte = static_cast<std::uint8_t>(random());
+    return bytes;
+}
+
+struct Relayed {
+    TempFolder folder;
+    Listener login, game;
+    std::string hookPath = folder.Path() + "/hook.sock";
+    RelayOptions Options() {
+        RelayOptions options;
+        options.shardHost = "127.0.0.1";
+        options.shardPort = login.Port();
+        options.hookSocket = hookPath;
+        return options;
+    }
+};
+
+const Bytes kSeed = {127, 0, 0, 1};
+const Bytes kKeyBytes = {kKey >> 24, (kKey >> 16) & 0xFF, (kKey >> 8) & 0xFF, kKey & 0xFF};
+
+} // namespace
+
+TEST(RelayFaultTest, EncryptedClientIsToldAndPassedThroughUntouched) {
+    Relayed setup;
+    RelayRunner relay(setup.Options());
+    Game session = EnterGame(relay, setup.login, setup.game, Join({kSeed, Noise(62, 1)}), Join({kKeyBytes, Noise(65, 2)}));
+    EXPECT_TRUE(relay.WaitFor("Switch the client's encryption off"));
+    const Bytes fromServer = Noise(5000, 3), fromClient = Noise(3000, 4);
+    session.server.Send(fromServer);
+    session.client.Send(fromClient);
+    EXPECT_EQ(session.client.ReceiveExactly(fromServer.size()), fromServer);
+    EXPECT_EQ(session.server.ReceiveExactly(fromClient.size()), fromClient);
+}
+
+TEST(RelayFaultTest, SecondGameSessionPassesUninspected) {
+    Relayed setup;
+    ProgramSide program(setup.hookPath);
+    program.Mute(kMuted);
+    RelayRunner relay(setup.Options());
+    ASSERT_TRUE(relay.WaitFor("attached to Kestrune"));
+    const Bytes loginBytes = Join({kSeed, LoginPacket(0x80)}), gameBytes = LoginPacket(0x91);
+    Game first = EnterGame(relay, setup.login, setup.game, loginBytes, Join({kKeyBytes, gameBytes}));
+    Game second = EnterGame(relay, setup.login, setup.game, loginBytes, Join({kKeyBytes, gameBytes}));
+    EXPECT_TRUE(relay.WaitFor("this one passes through uninspected"));
+    const Bytes muted = Compressed(SoundPacket(kMuted, 1, 2, 3)), heard = Compressed(SoundPacket(0x0200, 1, 2, 3));
+    for (Game* game : {&first, &second})
+        game->server.Send(Join({muted, heard}));
+    EXPECT_EQ(second.client.ReceiveExactly(muted.size() + heard.size()), Join({muted, heard})) << "untouched";
+    EXPECT_EQ(first.client.ReceiveExactly(heard.size()), heard) << "the muted sound is dropped";
+}
+
+TEST(RelayFaultTest, ShardUnreachableOrGoneClosesTheClient) {
+    std::uint16_t closedPort;
+    {
+        Listener gone;
+        closedPort = gone.Port();
+    }
+    Relayed setup;
+    RelayOptions options = setup.Options();
+    options.shardPort = closedPort;
+    {
+        RelayRunner relay(options);
+        Socket client = Socket::Connect(relay.LoginPort());
+        client.Send(Join({kSeed, LoginPacket(0x80)}));
+        EXPECT_TRUE(client.AtEnd());
+        EXPECT_TRUE(relay.WaitFor("cannot reach 127.0.0.1:" + std::to_string(closedPort)));
+    }
+    RelayRunner relay(setup.Options());
+    Game session = EnterGame(relay, setup.login, setup.game, Join({kSeed, LoginPacket(0x80)}),
+                             Join({kKeyBytes, LoginPacket(0x91)}));
+    session.server.Send(Compressed(Bytes{0x55}));
+    session.server.Close();
+    EXPECT_EQ(session.client.ReceiveExactly(2), Compressed(Bytes{0x55})) << "what the server sent last still arrives";
+    EXPECT_TRUE(session.client.AtEnd());
+    EXPECT_TRUE(relay.WaitFor("the game server closed the connection"));
+    // A game connection with a key the relay never handed out has nowhere to go.
+    Socket stranger = Socket::Connect(relay.GamePort());
+    stranger.Send(Bytes{9, 9, 9, 9, 0x91});
+    EXPECT_TRUE(stranger.AtEnd());
+}
+
+TEST(RelayFaultTest, ClientPacketsAskedAboutAndInjectedToTheServer) {
+    Relayed setup;
+    std::string error;
+    auto library = SocketHookLibrary::Open(setup.hookPath, error);
+    ASSERT_TRUE(library) << error;
+    WatchSet watched;
+    for (std::uint8_t id : {0x02, 0x80, 0x91})
+        watched.Add(id);
+    library->WatchedPacketsChanged(watched);
+    std::mutex mutex;
+    std::vector<std::pair<std::int32_t, Bytes>> events;
+    std::atomic<bool> stop{false};
+    std::thread pump([&] {
+        while (!stop.load()) {
+            HookLibrary::Event event;
+            if (!library->GetEvent(event))
+                continue;
+            std::lock_guard lock(mutex);
+            events.emplace_back(event.code, Bytes(event.packet, event.packet + event.length));
+            library->SetVerdict(event.length > 2 && event.packet[2] == 2 ? 1 : 0); // blocks the second walk
+        }
+    });
+    struct Stop {
+        std::atomic<bool>& stop;
+        std::thread& pump;
+        ~Stop() {
+            stop.store(true);
+            pump.join();
+        }
+    } stopPump{stop, pump};
+
+    RelayRunner relay(setup.Options());
+    ASSERT_TRUE(relay.WaitFor("attached to Kestrune"));
+    Game session = EnterGame(relay, setup.login, setup.game, Join({kSeed, LoginPacket(0x80)}),
+                             Join({kKeyBytes, LoginPacket(0x91)}));
+    const Bytes walk1 = Sized({0x02, 2, 1}, 7), walk2 = Sized({0x02, 2, 2}, 7), walk3 = Sized({0x02, 2, 3}, 7);
+    const Bytes ping = {0x73, 0x07};
+    session.client.Send(Join({walk1, walk2, ping, walk3}));
+    EXPECT_EQ(session.server.ReceiveExactly(walk1.size() + ping.size() + walk3.size()), Join({walk1, ping, walk3}));
+    library->InjectToServer(ping.data(), ping.size());
+    library->InjectToServer(walk1.data(), 3); // not a whole 0x02: dropped
+    session.client.Send(ping);
+    EXPECT_EQ(session.server.ReceiveExactly(4), Join({ping, ping}));
+    EXPECT_TRUE(relay.WaitFor("is not a whole packet; dropped"));
+    std::lock_guard lock(mutex);
+    ASSERT_EQ(events.size(), 3u) << "the walks only: never the login packets";
+    for (const auto& [code, packet] : events) {
+        EXPECT_EQ(code, kEventFromClient);
+        EXPECT_EQ(packet[0], 0x02);
+    }
+}
+
+// A program that takes the relay but never answers.
+static std::unique_ptr<SocketHookLibrary> SilentProgram(const std::string& path, RelayRunner& relay, std::size_t attach) {
+    std::string error;
+    auto silent = SocketHookLibrary::Open(path, error);
+    if (!silent)
+        Fail(error);
+    WatchSet watched;
+    watched.Add(kSoundPacketId);
+    silent->WatchedPacketsChanged(watched);
+    HookLibrary::Event event;
+    while (!relay.WaitFor("attached to Kestrune", attach, 10ms))
+        silent->GetEvent(event); // accepts the relay
+    return silent;
+}
+
+TEST(RelayFaultTest, KestruneComingLateAndGoingAway) {
+    Relayed setup;
+    RelayOptions options = setup.Options();
+    options.hookRetry = 100ms;
+    options.verdictTimeout = 600s;
+    RelayRunner relay(options);
+    ASSERT_TRUE(relay.WaitFor("Kestrune is not running"));
+    Game session = EnterGame(relay, setup.login, setup.game, Join({kSeed, LoginPacket(0x80)}),
+                             Join({kKeyBytes, LoginPacket(0x91)}));
+    const Bytes muted = Compressed(SoundPacket(kMuted, 1, 2, 3)), heard = Compressed(SoundPacket(0x0200, 1, 2, 3));
+    session.server.Send(muted);
+    EXPECT_EQ(session.client.ReceiveExactly(muted.size()), muted) << "without Kestrune everything passes";
+    {
+        ProgramSide program(setup.hookPath);
+        program.Mute(kMuted);
+        ASSERT_TRUE(relay.WaitFor("attached to Kestrune"));
+        session.server.Send(Join({muted, heard}));
+        EXPECT_EQ(session.client.ReceiveExactly(heard.size()), heard);
+    }
+    ASSERT_TRUE(relay.WaitFor("Kestrune went away"));
+    // Packets waiting for a program that leaves go on at once (long before the verdict timeout).
+    auto silent = SilentProgram(setup.hookPath, relay, 2);
+    session.server.Send(Join({muted, heard}));
+    std::this_thread::sleep_for(50ms);
+    silent.reset();
+    EXPECT_EQ(session.client.ReceiveExactly(muted.size() + heard.size()), Join({muted, heard}));
+}
+
+TEST(RelayFaultTest, SlowKestruneIsNotWaitedForLong) {
+    Relayed setup;
+    RelayOptions options = setup.Options();
+    options.verdictTimeout = 300ms;
+    RelayRunner relay(options);
+    auto silent = SilentProgram(setup.hookPath, relay, 1);
+    Game session = EnterGame(relay, setup.login, setup.game, Join({kSeed, LoginPacket(0x80)}),
+                             Join({kKeyBytes, LoginPacket(0x91)}));
+    const Bytes sound = Compressed(SoundPacket(kMuted, 1, 2, 3));
+    session.server.Send(sound);
+    EXPECT_EQ(session.client.ReceiveExactly(sound.size()), sound);
+    EXPECT_TRUE(relay.WaitFor("Kestrune did not answer in time"));
+}
