@@ -2,6 +2,8 @@
 
 #include "ProtocolTables.h"
 
+#include <algorithm>
+
 void HuffmanCompressor::Feed(std::span<const std::uint8_t> packet, std::vector<std::uint8_t>& out) const {
     const std::size_t start = out.size();
     out.resize(start + MaxCompressedSize(packet.size()));
@@ -48,39 +50,56 @@ HuffmanDecompressor::Progress HuffmanDecompressor::Decode(std::span<const std::u
                                                           std::vector<std::uint8_t>& out, bool stopAtEnd) {
     Progress progress;
     std::size_t at = 0;
-    // At most four codes fit a byte: room for the worst case, trimmed at the end.
+    // Room for what the input can hold (at most four codes to a byte), grown as needed: a call
+    // that stops at the first end code of a long input decodes only a little of it.
     const std::size_t start = out.size();
-    out.resize(start + 4 * (input.size() + 2));
+    std::size_t room = std::min<std::size_t>(4 * input.size() + 8, 256);
+    out.resize(start + room);
     std::uint8_t* write = out.data() + start;
+    std::uint8_t* limit = out.data() + out.size();
+    // The state in locals: bytes written through `write` could otherwise alias it.
+    std::uint64_t bits = m_bits;
+    unsigned count = m_count;
+    bool atStart = m_atStart;
     for (;;) {
-        while (m_count <= 56 && at < input.size()) {
-            m_bits = (m_bits << 8) | input[at++];
-            m_count += 8;
+        while (count <= 56 && at < input.size()) {
+            bits = (bits << 8) | input[at++];
+            count += 8;
         }
-        if (m_count == 0)
+        if (count == 0)
             break;
-        const unsigned peek = m_count >= kHuffmanLongestCode
-                                  ? static_cast<unsigned>(m_bits >> (m_count - kHuffmanLongestCode)) & 0x7FF
-                                  : static_cast<unsigned>(m_bits << (kHuffmanLongestCode - m_count)) & 0x7FF;
+        const unsigned peek = count >= kHuffmanLongestCode
+                                  ? static_cast<unsigned>(bits >> (count - kHuffmanLongestCode)) & 0x7FF
+                                  : static_cast<unsigned>(bits << (kHuffmanLongestCode - count)) & 0x7FF;
         const Entry entry = m_table[peek];
-        if (entry.length > m_count)
+        if (entry.length > count)
             break; // the code goes on in the next piece
-        m_count -= entry.length;
-        m_atStart = false;
+        count -= entry.length;
+        atStart = false;
         if (entry.symbol != kHuffmanEndSymbol) {
+            if (write == limit) {
+                const std::size_t used = static_cast<std::size_t>(write - out.data());
+                room *= 2;
+                out.resize(start + room);
+                write = out.data() + used;
+                limit = out.data() + out.size();
+            }
             *write++ = static_cast<std::uint8_t>(entry.symbol);
             continue;
         }
-        m_count -= m_count % 8; // the rest of the end code's byte is padding
-        m_atStart = true;
+        count -= count % 8; // the rest of the end code's byte is padding
+        atStart = true;
         if (stopAtEnd) {
             // Whole bytes already taken in but not decoded go back to the caller.
-            at -= m_count / 8;
-            m_count = 0;
+            at -= count / 8;
+            count = 0;
             progress.ended = true;
             break;
         }
     }
+    m_bits = bits;
+    m_count = count;
+    m_atStart = atStart;
     progress.consumed = at;
     out.resize(static_cast<std::size_t>(write - out.data()));
     return progress;

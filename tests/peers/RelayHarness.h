@@ -225,4 +225,45 @@ inline Bytes Compressed(std::span<const std::uint8_t> packet) {
     return out;
 }
 
+struct Game {
+    Socket client; // the game client's end
+    Socket server; // the game server's end
+};
+
+// Logs in through the relay and opens the game connection, all on the calling thread (the relay
+// has its own). `gameBytes` starts with the key.
+inline Game EnterGame(RelayRunner& relay, Listener& login, Listener& game, const Bytes& loginBytes,
+                      const Bytes& gameBytes) {
+    Socket client = Socket::Connect(relay.LoginPort());
+    client.Send(loginBytes);
+    Socket shard = login.Accept();
+    if (shard.ReceiveExactly(loginBytes.size()) != loginBytes)
+        Fail("the login came changed");
+    Bytes redirect = {0x8C, 127, 0, 0, 1, 0, 0, gameBytes[0], gameBytes[1], gameBytes[2], gameBytes[3]};
+    redirect[5] = static_cast<std::uint8_t>(game.Port() >> 8);
+    redirect[6] = static_cast<std::uint8_t>(game.Port());
+    shard.Send(redirect);
+    const Bytes pointed = client.ReceiveExactly(11);
+    Game session{Socket::Connect(static_cast<std::uint16_t>(pointed[5] << 8 | pointed[6])), {}};
+    session.client.Send(gameBytes);
+    session.server = game.Accept();
+    if (session.server.ReceiveExactly(gameBytes.size()) != gameBytes)
+        Fail("the game login came changed");
+    return session;
+}
+
+// A plain-text 0x80 (62 bytes) or 0x91 (65 bytes, with `key`) login packet.
+inline Bytes PlainLogin(std::uint8_t id, const std::string& account, const std::string& password,
+                        std::uint32_t key = 0) {
+    const std::size_t at = id == 0x80 ? 1 : 5;
+    Bytes packet(id == 0x80 ? 62 : 65, 0);
+    packet[0] = id;
+    if (id == 0x91)
+        for (int k = 0; k < 4; ++k)
+            packet[1 + k] = static_cast<std::uint8_t>(key >> (24 - 8 * k));
+    std::copy(account.begin(), account.end(), packet.begin() + static_cast<std::ptrdiff_t>(at));
+    std::copy(password.begin(), password.end(), packet.begin() + static_cast<std::ptrdiff_t>(at + 30));
+    return packet;
+}
+
 } // namespace relaytest

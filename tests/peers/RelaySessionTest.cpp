@@ -37,9 +37,6 @@ private:
 Bytes Sized(std::initializer_list<std::uint8_t> head, std::size_t size) {
     Bytes packet(head);
     packet.resize(size, 0);
-    if (packet.size() >= 3 && head.size() == 1) {
-        // A variable packet carries its own length.
-    }
     return packet;
 }
 
@@ -52,13 +49,7 @@ Bytes Variable(std::uint8_t id, std::size_t size, std::uint8_t fill) {
 }
 
 Bytes LoginPacket(std::uint8_t id) {
-    const std::size_t at = id == 0x80 ? 1 : 5;
-    Bytes packet = Sized({id}, id == 0x80 ? 62 : 65);
-    if (id == 0x91)
-        PokeBe16(packet, 1, kKey >> 16), PokeBe16(packet, 3, kKey & 0xFFFF);
-    std::copy(kAccount.begin(), kAccount.end(), packet.begin() + static_cast<std::ptrdiff_t>(at));
-    std::copy(kPassword.begin(), kPassword.end(), packet.begin() + static_cast<std::ptrdiff_t>(at + 30));
-    return packet;
+    return PlainLogin(id, kAccount, kPassword, kKey);
 }
 
 Bytes Join(std::initializer_list<Bytes> parts) {
@@ -325,30 +316,6 @@ INSTANTIATE_TEST_SUITE_P(Sessions, RelaySessionTest,
                          [](const auto& info) { return std::string(info.param.name); });
 
 namespace {
-
-struct Game {
-    Socket client; // the game client's end
-    Socket server; // the game server's end
-};
-
-// Logs in through the relay and opens the game connection, all on this thread (the relay has its own).
-Game EnterGame(RelayRunner& relay, Listener& login, Listener& game, const Bytes& loginBytes, const Bytes& gameBytes) {
-    Socket client = Socket::Connect(relay.LoginPort());
-    client.Send(loginBytes);
-    Socket shard = login.Accept();
-    if (shard.ReceiveExactly(loginBytes.size()) != loginBytes)
-        Fail("the login came changed");
-    Bytes redirect = {0x8C, 127, 0, 0, 1, 0, 0, gameBytes[0], gameBytes[1], gameBytes[2], gameBytes[3]};
-    PokeBe16(redirect, 5, game.Port());
-    shard.Send(redirect);
-    const Bytes pointed = client.ReceiveExactly(11);
-    Game session{Socket::Connect(*PeekBe16(pointed, 5)), {}};
-    session.client.Send(gameBytes);
-    session.server = game.Accept();
-    if (session.server.ReceiveExactly(gameBytes.size()) != gameBytes)
-        Fail("the game login came changed");
-    return session;
-}
 
 Bytes Noise(std::size_t size, std::uint32_t seed) {
     std::mt19937 random(seed);
