@@ -30,8 +30,8 @@ std::string IdText(std::uint8_t id) {
 GameSession::GameSession(SessionHost& host, int clientFd, std::string name, std::unique_ptr<ClientOpening> opening,
                          const GameServer& server, Clock::duration verdictTimeout)
     : RelayedConnection(host, clientFd, std::move(name)), m_opening(std::move(opening)),
-      m_lengths(host.LengthsFor(server.version)), m_encryptedLogin(server.encrypted),
-      m_verdictTimeout(verdictTimeout), m_clientCutter(m_lengths), m_serverCutter(m_lengths) {
+      m_lengths(host.LengthsFor(server.version)), m_encryptedLogin(server.encrypted), m_verdictTimeout(verdictTimeout),
+      m_clientCutter(m_lengths), m_serverCutter(m_lengths) {
     Connect(server.address, server.length, std::chrono::seconds(10));
 }
 
@@ -106,9 +106,8 @@ void GameSession::FromServer(std::span<const std::uint8_t> bytes) {
         const auto progress = m_decompressor.FeedToEnd(bytes, m_decoded);
         bytes = bytes.subspan(progress.consumed);
         if (m_serverMode == Mode::Cutting) {
-            m_serverCutter.Feed(m_decoded, [this](std::span<const std::uint8_t> packet) {
-                OnPacket(Direction::ToClient, packet);
-            });
+            m_serverCutter.Feed(
+                m_decoded, [this](std::span<const std::uint8_t> packet) { OnPacket(Direction::ToClient, packet); });
             if (!m_serverCutter.Faulted())
                 continue;
             m_decoded = m_serverCutter.TakeUncut();
@@ -137,8 +136,11 @@ void GameSession::OnPacket(Direction direction, std::span<const std::uint8_t> pa
     const std::uint8_t id = packet[0];
     if (m_host.Watched(id) && !IsLoginPacket(id)) {
         Lane& lane = LaneOf(direction);
-        Outgoing item{{packet.begin(), packet.end()}, Outgoing::Kind::Packet, Outgoing::State::Waiting,
-                      lane.nextSequence++, Clock::now() + m_verdictTimeout};
+        Outgoing item{{packet.begin(), packet.end()},
+                      Outgoing::Kind::Packet,
+                      Outgoing::State::Waiting,
+                      lane.nextSequence++,
+                      Clock::now() + m_verdictTimeout};
         if (!m_host.AskAbout(*this, direction, item.sequence, packet))
             item.state = Outgoing::State::Ready;
         Queue(direction, std::move(item));

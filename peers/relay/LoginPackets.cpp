@@ -15,8 +15,7 @@ static bool PlainField(std::span<const std::uint8_t> field, std::size_t minimum)
     const auto zero = std::find(field.begin(), field.end(), std::uint8_t{0});
     if (static_cast<std::size_t>(zero - field.begin()) < minimum)
         return false;
-    const bool printable =
-        std::all_of(field.begin(), zero, [](std::uint8_t c) { return c >= 0x20 && c != 0x7F; });
+    const bool printable = std::all_of(field.begin(), zero, [](std::uint8_t c) { return c >= 0x20 && c != 0x7F; });
     return printable && std::all_of(zero, field.end(), [](std::uint8_t c) { return c == 0; });
 }
 

@@ -103,8 +103,8 @@ void Relay::RunOnce(std::chrono::milliseconds wait) {
     std::vector<pollfd> fds;
     fds.push_back({m_loginFd, POLLIN, 0});
     fds.push_back({m_gameFd, POLLIN, 0});
-    fds.push_back({m_hook.IsOpen() ? m_hook.Fd() : -1,
-                   static_cast<short>(POLLIN | (m_hook.WantsWrite() ? POLLOUT : 0)), 0});
+    fds.push_back(
+        {m_hook.IsOpen() ? m_hook.Fd() : -1, static_cast<short>(POLLIN | (m_hook.WantsWrite() ? POLLOUT : 0)), 0});
     const std::size_t openings = m_openings.size();
     for (const auto& opening : m_openings)
         fds.push_back({opening.fd, POLLIN, 0});
@@ -167,7 +167,10 @@ void Relay::Accept(int listenFd, bool atGamePort) {
             encrypted = found->second.encrypted;
             return true;
         };
-        m_openings.push_back({fd, atGamePort, std::make_unique<ClientOpening>(atGamePort, lookup), {},
+        m_openings.push_back({fd,
+                              atGamePort,
+                              std::make_unique<ClientOpening>(atGamePort, lookup),
+                              {},
                               "connection " + std::to_string(++m_connectionCount) + " from " + AddressText(from)});
     }
 }
@@ -211,9 +214,8 @@ void Relay::StartSession(Opening& opening) {
             close(fd);
         } else {
             Say(opening.name + ": game connection to " + AddressText(server->address));
-            m_games.push_back(std::make_unique<GameSession>(host, fd, opening.name + " (game)",
-                                                            std::move(opening.reader), *server,
-                                                            m_options.verdictTimeout));
+            m_games.push_back(std::make_unique<GameSession>(
+                host, fd, opening.name + " (game)", std::move(opening.reader), *server, m_options.verdictTimeout));
             m_games.back()->Begin(opening.bytes);
         }
     }

@@ -96,8 +96,9 @@ ParseOutcome ParseRelayOptions(int argc, const char* const* argv, RelayOptions& 
             std::string host;
             in_addr address{};
             if (!SplitHostPort(text, host, options.listenPort) || inet_pton(AF_INET, host.c_str(), &address) != 1) {
-                error = "--listen: \"" + std::string(text) + "\" is not ADDR:PORT with an IPv4 address such as "
-                                                             "127.0.0.1 and a port from 1 to 65535";
+                error = "--listen: \"" + std::string(text) +
+                        "\" is not ADDR:PORT with an IPv4 address such as "
+                        "127.0.0.1 and a port from 1 to 65535";
                 return ParseOutcome::Bad;
             }
             options.listenAddress = host;
@@ -132,8 +133,9 @@ ParseOutcome ParseRelayOptions(int argc, const char* const* argv, RelayOptions& 
             options.hookSocket = text;
         } else if (arg == "--verdict-timeout") {
             if (!ParseUnsigned(text, 600000, number) || number == 0) {
-                error = "--verdict-timeout: \"" + std::string(text) + "\" is not a number of milliseconds from 1 to "
-                                                                      "600000";
+                error = "--verdict-timeout: \"" + std::string(text) +
+                        "\" is not a number of milliseconds from 1 to "
+                        "600000";
                 return ParseOutcome::Bad;
             }
             options.verdictTimeout = std::chrono::milliseconds(number);

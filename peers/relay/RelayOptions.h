@@ -14,7 +14,7 @@ struct RelayOptions {
     std::uint16_t shardPort = 0;
     std::string listenAddress = "127.0.0.1"; // IPv4; loopback unless the user says otherwise
     std::uint16_t listenPort = 2593;
-    std::uint16_t gamePort = 0; // 0: any free port, chosen at start
+    std::uint16_t gamePort = 0;                 // 0: any free port, chosen at start
     std::optional<ClientVersion> clientVersion; // for clients that send no 0xEF seed
     // Length table changes: a length (0 variable), or none to make the id unknown.
     std::vector<std::pair<std::uint8_t, std::optional<std::uint16_t>>> lengthChanges;

@@ -6,7 +6,8 @@ RelayedConnection::RelayedConnection(SessionHost& host, int clientFd, std::strin
 void RelayedConnection::Connect(const sockaddr_storage& server, socklen_t length, Clock::duration timeout) {
     std::string error;
     if (!m_server.StartConnect(server, length, error)) {
-        m_host.Say(m_name + ": cannot reach " + AddressText(server) + " (" + error + "); closing the client's connection");
+        m_host.Say(m_name + ": cannot reach " + AddressText(server) + " (" + error +
+                   "); closing the client's connection");
         CloseAll();
         return;
     }
@@ -124,8 +125,7 @@ void RelayedConnection::Settle() {
         if (m_client.IsOpen() && !HoldingForClient() && m_client.Unsent() == 0)
             m_client.Close();
     }
-    if (m_clientEnded && m_server.IsOpen() && !m_server.Connecting() && !HoldingForServer() &&
-        m_server.Unsent() == 0) {
+    if (m_clientEnded && m_server.IsOpen() && !m_server.Connecting() && !HoldingForServer() && m_server.Unsent() == 0) {
         m_server.Close();
     }
     if (m_clientEnded && !m_server.IsOpen())

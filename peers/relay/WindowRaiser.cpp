@@ -14,8 +14,8 @@ template <class T> Reply<T> Take(T* reply) {
 }
 
 std::vector<xcb_window_t> WindowList(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
-    auto reply = Take(xcb_get_property_reply(
-        c, xcb_get_property(c, 0, window, property, XCB_ATOM_WINDOW, 0, 4096), nullptr));
+    auto reply =
+        Take(xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_ATOM_WINDOW, 0, 4096), nullptr));
     if (!reply || reply->format != 32 || reply->type != XCB_ATOM_WINDOW)
         return {};
     const auto* first = static_cast<const xcb_window_t*>(xcb_get_property_value(reply.get()));
@@ -23,8 +23,8 @@ std::vector<xcb_window_t> WindowList(xcb_connection_t* c, xcb_window_t window, x
 }
 
 std::optional<std::uint32_t> Cardinal(xcb_connection_t* c, xcb_window_t window, xcb_atom_t property) {
-    auto reply = Take(xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_ATOM_CARDINAL, 0, 1),
-                                             nullptr));
+    auto reply =
+        Take(xcb_get_property_reply(c, xcb_get_property(c, 0, window, property, XCB_ATOM_CARDINAL, 0, 1), nullptr));
     if (!reply || reply->format != 32 || xcb_get_property_value_length(reply.get()) < 4)
         return std::nullopt;
     return *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get()));

@@ -34,7 +34,8 @@ public:
     VirtualDisplay() {
         for (int number = 90; number < 110 && m_pid <= 0; ++number) {
             const std::string socket = "/tmp/.X11-unix/X" + std::to_string(number);
-            if (std::filesystem::exists(socket) || std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
+            if (std::filesystem::exists(socket) ||
+                std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock"))
                 continue;
             const std::string name = ":" + std::to_string(number);
             m_pid = fork();
@@ -81,8 +82,8 @@ private:
 
 xcb_window_t MakeWindow(xcb_connection_t* c, xcb_screen_t* screen, std::uint32_t pid, xcb_atom_t pidAtom) {
     const xcb_window_t window = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 100, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 100, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                      screen->root_visual, 0, nullptr);
     xcb_change_property(c, XCB_PROP_MODE_REPLACE, window, pidAtom, XCB_ATOM_CARDINAL, 32, 1, &pid);
     xcb_map_window(c, window);
     return window;

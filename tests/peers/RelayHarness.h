@@ -145,7 +145,8 @@ public:
     explicit RelayRunner(RelayOptions options) {
         options.listenPort = 0;
         std::string error;
-        m_relay = Relay::Open(options, [this](const std::string& line) { Add(line); }, error);
+        m_relay = Relay::Open(
+            options, [this](const std::string& line) { Add(line); }, error);
         if (!m_relay)
             Fail(error);
         m_thread = std::thread([this] { m_relay->Run(m_stop); });
@@ -200,9 +201,11 @@ public:
             const Bytes some = socket.ReceiveSome();
             if (some.empty())
                 Fail("the relay ended the game stream; " + std::to_string(m_count) + " packets came");
+            m_raw.insert(m_raw.end(), some.begin(), some.end());
             Bytes plain;
             m_decompressor.Feed(some, plain);
-            m_cutter.Feed(plain, [this](std::span<const std::uint8_t> p) { m_packets.emplace_back(p.begin(), p.end()); });
+            m_cutter.Feed(plain,
+                          [this](std::span<const std::uint8_t> p) { m_packets.emplace_back(p.begin(), p.end()); });
             if (m_cutter.Faulted())
                 Fail("the client cannot cut the stream: " + m_cutter.Fault());
         }
@@ -211,12 +214,15 @@ public:
         ++m_count;
         return packet;
     }
+    // Every byte received, as it came.
+    const Bytes& Raw() const { return m_raw; }
 
 private:
     HuffmanDecompressor m_decompressor;
     PacketCutter m_cutter;
     std::deque<Bytes> m_packets;
     std::size_t m_count = 0;
+    Bytes m_raw;
 };
 
 inline Bytes Compressed(std::span<const std::uint8_t> packet) {

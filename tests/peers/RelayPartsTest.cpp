@@ -51,26 +51,26 @@ TEST(PlayerFollowerTest, FollowsWalksTurnsRefusalsAndMoves) {
         std::uint16_t x, y;
     };
     const Step steps[] = {
-        {true, EnterWorld(100, 200, 2), 100, 200},      // facing east
-        {false, Walk(2, 1), 100, 200},                  // asked, not yet confirmed
-        {true, Packet({0x22, 1}, 3), 101, 200},         // confirmed: one tile east
-        {false, Walk(0x82, 2), 101, 200},               // running east
+        {true, EnterWorld(100, 200, 2), 100, 200}, // facing east
+        {false, Walk(2, 1), 100, 200},             // asked, not yet confirmed
+        {true, Packet({0x22, 1}, 3), 101, 200},    // confirmed: one tile east
+        {false, Walk(0x82, 2), 101, 200},          // running east
         {true, Packet({0x22, 2}, 3), 102, 200},
-        {false, Walk(4, 3), 102, 200},                  // south: only a turn
+        {false, Walk(4, 3), 102, 200}, // south: only a turn
         {true, Packet({0x22, 3}, 3), 102, 200},
         {false, Walk(4, 4), 102, 200},
         {false, Walk(5, 5), 102, 200},
-        {true, Packet({0x22, 4}, 3), 102, 201},         // south
-        {true, Packet({0x22, 5}, 3), 102, 201},         // south-west: a turn
-        {true, Packet({0x97, 5}, 2), 101, 202},         // moved south-west without asking
+        {true, Packet({0x22, 4}, 3), 102, 201}, // south
+        {true, Packet({0x22, 5}, 3), 102, 201}, // south-west: a turn
+        {true, Packet({0x97, 5}, 2), 101, 202}, // moved south-west without asking
         {false, Walk(7, 6), 101, 202},
         {true, Packet({0x21, 6, 0, 50, 0, 60, 7, 0}, 8), 50, 60}, // refused: put back, facing north-west
-        {true, Packet({0x22, 6}, 3), 50, 60},           // the refused request is forgotten
+        {true, Packet({0x22, 6}, 3), 50, 60},                     // the refused request is forgotten
         {false, Walk(7, 0), 50, 60},
-        {true, Packet({0x22, 0}, 3), 49, 59},           // north-west
-        {true, PlayerPacket(7, 8, 0), 7, 8},            // the player packet places outright
-        {true, Packet({0x22, 9}, 3), 7, 8},             // a confirmation of nothing asked
-        {true, Packet({0x22}, 1), 7, 8},                // too short: ignored
+        {true, Packet({0x22, 0}, 3), 49, 59}, // north-west
+        {true, PlayerPacket(7, 8, 0), 7, 8},  // the player packet places outright
+        {true, Packet({0x22, 9}, 3), 7, 8},   // a confirmation of nothing asked
+        {true, Packet({0x22}, 1), 7, 8},      // too short: ignored
     };
     PlayerFollower follower;
     EXPECT_FALSE(follower.Known());
@@ -95,7 +95,7 @@ TEST(LoginPacketsTest, PlainLoginsAndTheirLookalikes) {
         {Login(0x80, "player", "secret"), true},
         {Login(0x91, "player", "secret"), true},
         {Login(0x91, "player", ""), true},
-        {Login(0x80, "", "secret"), false},                             // no account name
+        {Login(0x80, "", "secret"), false},                              // no account name
         {Login(0x80, std::string(30, 'a'), std::string(30, 'b')), true}, // fields full to the brim
         {Login(0x80, std::string("pla\x01yer"), "secret"), false},       // control byte
         {Login(0x80, std::string("player\0x", 8), "secret"), false},     // text after the padding
@@ -124,7 +124,8 @@ TEST(ClientOpeningTest, TellsLoginFromGameConnections) {
         bool versioned;
     } cases[] = {
         {"0xEF seed then 0x80", false, join(seed, Login(0x80, "a", "b")), ClientOpening::Kind::Login, true, true},
-        {"raw seed then 0x80", false, join({1, 2, 3, 4}, Login(0x80, "a", "b")), ClientOpening::Kind::Login, true, false},
+        {"raw seed then 0x80", false, join({1, 2, 3, 4}, Login(0x80, "a", "b")), ClientOpening::Kind::Login, true,
+         false},
         {"encrypted login", false, join({1, 2, 3, 4}, Bytes(62, 0x5A)), ClientOpening::Kind::Login, false, false},
         {"game at the game port", true, join(key, Login(0x91, "a", "b")), ClientOpening::Kind::Game, true, false},
         {"game at the login port", false, join(key, Login(0x91, "a", "b")), ClientOpening::Kind::Game, true, false},
@@ -150,11 +151,11 @@ TEST(ClientOpeningTest, TellsLoginFromGameConnections) {
 }
 
 TEST(RedirectRewriterTest, PointsEvery0x8CAtTheRelayAtEverySplit) {
-    const Bytes stream = {0xA8, 0x00, 0x05, 0x5D, 0x00,                          // a tiny server list
-                          0x8C, 10, 0, 0, 7, 0x0A, 0x22, 0xDE, 0xAD, 0xBE, 0xEF, // 10.0.0.7:2594
+    const Bytes stream = {0xA8, 0x00, 0x05, 0x5D, 0x00,                                     // a tiny server list
+                          0x8C, 10,   0,    0,    7,    0x0A, 0x22, 0xDE, 0xAD, 0xBE, 0xEF, // 10.0.0.7:2594
                           0x82, 0x03};
-    const Bytes expected = {0xA8, 0x00, 0x05, 0x5D, 0x00, 0x8C, 127, 0, 0, 1, 0x9C, 0x40, 0xDE, 0xAD,
-                            0xBE, 0xEF, 0x82, 0x03};
+    const Bytes expected = {0xA8, 0x00, 0x05, 0x5D, 0x00, 0x8C, 127,  0,    0,
+                            1,    0x9C, 0x40, 0xDE, 0xAD, 0xBE, 0xEF, 0x82, 0x03};
     for (std::size_t split = 0; split <= stream.size(); ++split) {
         SCOPED_TRACE(split);
         RedirectRewriter rewriter({}, {127, 0, 0, 1}, 40000);
@@ -189,7 +190,8 @@ TEST(RelayOptionsTest, CommandLines) {
         {{"--shard", "shard.example:2593"}, ParseOutcome::Run, ""},
         {{"--shard", "[::1]:2593", "--listen", "0.0.0.0:7775", "--game-port", "7776", "--client-version", "5.0.9.1",
           "--packet-length", "0xf0=0", "--verdict-timeout", "500", "--no-raise", "--socket", "/tmp/s"},
-         ParseOutcome::Run, ""},
+         ParseOutcome::Run,
+         ""},
         {{"--help"}, ParseOutcome::Help, ""},
         {{}, ParseOutcome::Bad, "--shard HOST:PORT is required"},
         {{"--shard"}, ParseOutcome::Bad, "--shard needs a value"},
