@@ -1,7 +1,7 @@
 // The peers' end of the hook socket against Kestrune's side of it.
 
-#include "HookConnection.h"
 #include "GamePacket.h"
+#include "HookConnection.h"
 #include "ProgramSide.h"
 
 #include <gtest/gtest.h>
@@ -75,8 +75,8 @@ TEST(HookConnectionTest, TakenWithTheWatchedSetAndAnsweredInOrder) {
     EXPECT_FALSE(ServeUntil(second, ignored, [&] { return second.Attached(); }));
     EXPECT_TRUE(second.WasRefused()) << second.CloseReason();
 
-    const std::vector<std::vector<std::uint8_t>> packets = {PlayerPacket(10, 20, -3), SoundPacket(0x01F4, 0, 0, 0),
-                                                            SoundPacket(0x0002, 0, 0, 0)};
+    const std::vector<std::vector<std::uint8_t>> packets = {
+        PlayerPacket(10, 20, -3), SoundPacket(0x01F4, 0, 0, 0), SoundPacket(0x0002, 0, 0, 0)};
     for (const auto& packet : packets)
         ASSERT_TRUE(peer.QueueEvent(kEventFromServer, packet));
     EXPECT_EQ(peer.Outstanding(), 3u);
