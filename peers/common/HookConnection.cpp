@@ -85,7 +85,10 @@ bool HookConnection::Flush() {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
-            Close(std::string("cannot send to the program: ") + std::strerror(errno));
+            // Closed on us before the first WATCH: refused, as when a read finds the end first.
+            m_refused = !m_attached;
+            Close(m_refused ? "the program refused the connection: another peer is attached"
+                            : std::string("cannot send to the program: ") + std::strerror(errno));
             return false;
         }
         m_unsentStart += static_cast<std::size_t>(sent);
