@@ -36,7 +36,7 @@ GameSession::GameSession(SessionHost& host, int clientFd, std::string name, std:
 }
 
 GameSession::~GameSession() {
-    explicit_bzero(m_heldOpening.data(), m_heldOpening.size());
+    Wipe(m_heldOpening);
 }
 
 void GameSession::Begin(std::span<const std::uint8_t> opening) {
@@ -74,7 +74,7 @@ void GameSession::OpeningDone() {
     std::vector<std::uint8_t> held;
     held.swap(m_heldOpening);
     FromClient(held);
-    explicit_bzero(held.data(), held.size());
+    Wipe(held);
 }
 
 void GameSession::CutClientBytes(std::span<const std::uint8_t> bytes) {

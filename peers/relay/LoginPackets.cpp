@@ -3,6 +3,7 @@
 #include "GamePacket.h"
 
 #include <algorithm>
+#include <cstring>
 
 std::optional<ClientVersion> SeedPacketVersion(std::span<const std::uint8_t> packet) {
     if (packet.size() != kSeedPacketLength || packet[0] != kSeedPacketId)
@@ -45,4 +46,9 @@ void PointRedirect(std::span<std::uint8_t> packet, const std::array<std::uint8_t
         return;
     std::copy(address.begin(), address.end(), packet.begin() + 1);
     PokeBe16(packet, 5, port);
+}
+
+void Wipe(std::vector<std::uint8_t>& bytes) {
+    if (!bytes.empty())
+        explicit_bzero(bytes.data(), bytes.size());
 }

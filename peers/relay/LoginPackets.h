@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <vector>
 
 // What the relay reads of the packets that open a session. The account name and password are
 // looked at here only to tell plain text from an encrypted stream; they are never copied.
@@ -38,3 +39,6 @@ struct Redirect {
 std::optional<Redirect> ReadRedirect(std::span<const std::uint8_t> packet);
 // Points a whole 0x8C packet at another address and port; the key stays.
 void PointRedirect(std::span<std::uint8_t> packet, const std::array<std::uint8_t, 4>& address, std::uint16_t port);
+
+// Overwrites bytes that held a login (the memory may be reused by anything later).
+void Wipe(std::vector<std::uint8_t>& bytes);

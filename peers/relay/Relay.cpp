@@ -219,7 +219,7 @@ void Relay::StartSession(Opening& opening) {
             m_games.back()->Begin(opening.bytes);
         }
     }
-    explicit_bzero(opening.bytes.data(), opening.bytes.size());
+    Wipe(opening.bytes);
     opening.bytes.clear();
 }
 
