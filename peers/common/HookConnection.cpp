@@ -95,8 +95,8 @@ bool HookConnection::Flush() {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
-            // A refusal shows as a broken pipe when our HELLO is written after the program closed.
-            m_refused = !m_attached && (errno == EPIPE || errno == ECONNRESET);
+            // Closed on us before the first WATCH: refused, as when a read finds the end first.
+            m_refused = !m_attached;
             Close(m_refused ? "the program refused the connection: another peer is attached"
                             : std::string("cannot send to the program: ") + std::strerror(errno));
             return false;
