@@ -250,7 +250,7 @@ inline Game EnterGame(RelayRunner& relay, Listener& login, Listener& game, const
     redirect[6] = static_cast<std::uint8_t>(game.Port());
     shard.Send(redirect);
     const Bytes pointed = client.ReceiveExactly(11);
-    Game session{Socket::Connect(static_cast<std::uint16_t>(pointed[5] << 8 | pointed[6])), {}};
+    Game session{Socket::Connect(static_cast<std::uint16_t>(pointed[5] << 8 | pointed[6])), Socket()};
     session.client.Send(gameBytes);
     session.server = game.Accept();
     if (session.server.ReceiveExactly(gameBytes.size()) != gameBytes)

@@ -144,8 +144,9 @@ TEST(ClientOpeningTest, TellsLoginFromGameConnections) {
             EXPECT_TRUE(opening.Done());
             EXPECT_EQ(opening.Plain(), c.plain);
             EXPECT_EQ(opening.Version().has_value(), c.versioned);
-            if (c.versioned)
+            if (c.versioned) {
                 EXPECT_EQ(*opening.Version(), (ClientVersion{7, 0, 104, 2}));
+            }
         }
     }
 }

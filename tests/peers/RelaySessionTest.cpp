@@ -317,9 +317,10 @@ TEST_P(RelaySessionTest, EveryPacketArrivesButTheMutedSounds) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sessions, RelaySessionTest,
-                         ::testing::Values(Scenario{"attached"}, Scenario{"absent", false},
-                                           Scenario{"rawSeed", true, false},
-                                           Scenario{"oldClient", true, true, {6, 0, 14, 1}},
+                         ::testing::Values(Scenario{"attached", true, true, {7, 0, 104, 2}, std::nullopt},
+                                           Scenario{"absent", false, true, {7, 0, 104, 2}, std::nullopt},
+                                           Scenario{"rawSeed", true, false, {7, 0, 104, 2}, std::nullopt},
+                                           Scenario{"oldClient", true, true, {6, 0, 14, 1}, std::nullopt},
                                            Scenario{"unknownId", true, true, {7, 0, 104, 2}, 0xF7},
                                            Scenario{"pieces", true, true, {7, 0, 104, 2}, std::nullopt, true}),
                          [](const auto& info) { return std::string(info.param.name); });
@@ -437,11 +438,13 @@ TEST(RelayFaultTest, ClientPacketsAskedAboutAndInjectedToTheServer) {
     struct Stop {
         std::atomic<bool>& stop;
         std::thread& pump;
+        HookLibrary& library;
         ~Stop() {
             stop.store(true);
+            library.Wake();
             pump.join();
         }
-    } stopPump{stop, pump};
+    } stopPump{stop, pump, *library};
 
     RelayRunner relay(setup.Options());
     ASSERT_TRUE(relay.WaitFor("attached to Kestrune"));
@@ -474,9 +477,20 @@ static std::unique_ptr<SocketHookLibrary> SilentProgram(const std::string& path,
     WatchSet watched;
     watched.Add(kSoundPacketId);
     silent->WatchedPacketsChanged(watched);
-    HookLibrary::Event event;
-    while (!relay.WaitFor("attached to Kestrune", attach, 10ms))
-        silent->GetEvent(event); // accepts the relay
+    // GetEvent accepts the relay; it sleeps until an event or a wake-up, so this thread keeps
+    // calling it until the relay says it is attached.
+    std::atomic<bool> attached{false};
+    std::thread accepting([&] {
+        HookLibrary::Event event;
+        while (!attached.load())
+            silent->GetEvent(event);
+    });
+    const bool taken = relay.WaitFor("attached to Kestrune", attach);
+    attached.store(true);
+    silent->Wake();
+    accepting.join();
+    if (!taken)
+        Fail("the relay never attached");
     return silent;
 }
 
