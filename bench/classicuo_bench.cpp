@@ -11,6 +11,8 @@
 #include "HookProtocol.h"
 #include "ProgramSide.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -27,25 +29,10 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-std::string TempSocketPath() {
-    char name[] = "/tmp/kestrune-classicuo-bench-XXXXXX";
-    return std::string(mkdtemp(name)) + "/hook.sock";
-}
-
-void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-    if (micros.empty())
-        return;
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) { return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))]; };
-    state.counters["p50_us"] = at(0.50);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["max_us"] = micros.back();
-}
-
 // Kestrune and a client with the plugin in it, attached to each other.
 class Game {
 public:
-    Game() : m_path(TempSocketPath()) {
+    Game() : m_path(TempSocketPath("kestrune-classicuo-bench")) {
         setenv("KESTRUNE_HOOK_SOCKET", m_path.c_str(), 1);
         m_program = std::make_unique<ProgramSide>(m_path);
         m_host = std::make_unique<ClassicUoHost>(KESTRUNE_CLASSICUO_PLUGIN);
@@ -131,7 +118,7 @@ BENCHMARK(BM_WatchedPacket)->UseRealTime();
 // The same program and packet with the simplest peer there is: a blocking socket that writes the
 // EVENT and reads until the VERDICT is in.
 static void BM_BarePeerRoundTrip(benchmark::State& state) {
-    const std::string path = TempSocketPath();
+    const std::string path = TempSocketPath("kestrune-classicuo-bench");
     {
         ProgramSide program(path);
         const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -10,6 +10,8 @@
 #include "ProgramSide.h"
 #include "RelayHarness.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -104,16 +106,6 @@ void BM_PlainCopyOfTheStream(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * plain.size()));
 }
 BENCHMARK(BM_PlainCopyOfTheStream)->Unit(benchmark::kMillisecond);
-
-void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-    if (micros.empty())
-        return;
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) { return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))]; };
-    state.counters["p50_us"] = at(0.50);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["max_us"] = micros.back();
-}
 
 // Sends `packet` compressed from the server's end and times its arrival at the client's end.
 void TimeArrivals(benchmark::State& state, Socket& server, Socket& client, const Bytes& packet) {

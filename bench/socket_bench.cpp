@@ -16,6 +16,8 @@
 #include "PlayerPosition.h"
 #include "SocketHookLibrary.h"
 
+#include "BenchSupport.h"
+
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -31,11 +33,6 @@
 #include <vector>
 
 using Clock = std::chrono::steady_clock;
-
-static std::string TempSocketPath() {
-    char name[] = "/tmp/kestrune-bench-XXXXXX";
-    return std::string(mkdtemp(name)) + "/hook.sock";
-}
 
 static int ConnectPeer(const std::string& path) {
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -60,6 +57,17 @@ static bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
     return true;
 }
 
+// Connects a peer with a client window and waits until the program has it (-1: it did not come).
+static int AttachPeer(SocketHookLibrary& library, const std::string& path) {
+    const int peer = ConnectPeer(path);
+    const auto hello = EncodeHello(0x00C0FFEE);
+    const auto attachedBy = Clock::now() + std::chrono::seconds(10);
+    if (peer >= 0 && SendAll(peer, hello.data(), hello.size()))
+        while (library.GetClientWindow() == 0 && Clock::now() < attachedBy)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return peer;
+}
+
 // Blocks until the next frame from the program other than WATCH is in.
 static bool ReadFrame(int fd, FrameReader& reader, Frame& frame) {
     for (;;) {
@@ -76,16 +84,6 @@ static bool ReadFrame(int fd, FrameReader& reader, Frame& frame) {
             return false;
         reader.Commit(static_cast<std::size_t>(got));
     }
-}
-
-static void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
-    if (micros.empty())
-        return;
-    std::sort(micros.begin(), micros.end());
-    auto at = [&](double q) { return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))]; };
-    state.counters["p50_us"] = at(0.50);
-    state.counters["p99_us"] = at(0.99);
-    state.counters["max_us"] = micros.back();
 }
 
 static void BM_EventVerdictRoundTrip(benchmark::State& state) {
@@ -138,9 +136,11 @@ static void BM_EventVerdictRoundTrip(benchmark::State& state) {
 }
 BENCHMARK(BM_EventVerdictRoundTrip)->UseRealTime();
 
-// From RunPlayCommand on the calling (UI) thread until the peer holds the RAISE and both INJECT
-// frames (the 0xAE message and the 0x54 sound), through the real bridge and its injection thread.
-static void BM_PlayCommandToInjectsAtPeer(benchmark::State& state) {
+// The Play command through the real bridge and its injection thread. With a peer that reads: from
+// RunPlayCommand on the calling (UI) thread until the peer holds both INJECT frames (the 0xAE
+// message and the 0x54 sound). With a peer that reads nothing at all and a full socket:
+// RunPlayCommand alone, what the user waits for after pressing Play whatever the game side does.
+static void BM_PlayCommand(benchmark::State& state, bool peerReads) {
     const std::string path = TempSocketPath();
     std::string error;
     auto library = SocketHookLibrary::Open(path, error);
@@ -156,73 +156,25 @@ static void BM_PlayCommandToInjectsAtPeer(benchmark::State& state) {
     {
         HookBridge bridge(*library, handlers);
         bridge.Start();
-        const int peer = ConnectPeer(path);
-        const auto hello = EncodeHello(0x00C0FFEE);
+        const int peer = AttachPeer(*library, path);
         FrameReader reader(FrameSender::Program);
-        const auto attachedBy = Clock::now() + std::chrono::seconds(10);
-        if (peer >= 0 && SendAll(peer, hello.data(), hello.size()))
-            while (library->GetClientWindow() == 0 && Clock::now() < attachedBy)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        if (library->GetClientWindow() == 0) {
-            state.SkipWithError("the peer did not attach");
-        } else {
-            for (auto _ : state) {
-                const auto start = Clock::now();
-                if (!RunPlayCommand(bridge, *library, position, "3a")) {
-                    state.SkipWithError("no client window");
-                    break;
-                }
-                int injects = 0;
-                Frame frame;
-                while (injects < 2 && ReadFrame(peer, reader, frame))
-                    injects += frame.type == FrameType::Inject ? 1 : 0;
-                if (injects < 2) {
-                    state.SkipWithError("the injections did not arrive");
-                    break;
-                }
-                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
-            }
+        if (!peerReads) {
+            const std::vector<std::uint8_t> filler(60'000, 0x41);
+            for (int i = 0; i < 20; ++i) // well past what the kernel holds
+                library->InjectToClient(filler.data(), filler.size());
         }
-        if (peer >= 0)
-            close(peer);
-        bridge.Stop();
-    }
-    ReportPercentiles(state, micros);
-    library.reset();
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
-}
-BENCHMARK(BM_PlayCommandToInjectsAtPeer)->UseRealTime();
-
-// RunPlayCommand alone, on the calling (UI) thread, while the peer reads nothing at all and the
-// socket is full: what the user waits for after pressing Play, whatever the game side does.
-static void BM_PlayCommandWithAPeerNotReading(benchmark::State& state) {
-    const std::string path = TempSocketPath();
-    std::string error;
-    auto library = SocketHookLibrary::Open(path, error);
-    if (!library) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
-    PacketHandlerTable handlers;
-    PlayerPosition position;
-    std::vector<double> micros;
-    micros.reserve(1 << 16);
-    {
-        HookBridge bridge(*library, handlers);
-        bridge.Start();
-        const int peer = ConnectPeer(path);
-        const auto hello = EncodeHello(0x00C0FFEE);
-        const auto attachedBy = Clock::now() + std::chrono::seconds(10);
-        if (peer >= 0 && SendAll(peer, hello.data(), hello.size()))
-            while (library->GetClientWindow() == 0 && Clock::now() < attachedBy)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        const std::vector<std::uint8_t> filler(60'000, 0x41);
-        for (int i = 0; i < 20; ++i) // well past what the kernel holds
-            library->InjectToClient(filler.data(), filler.size());
         for (auto _ : state) {
             const auto start = Clock::now();
             if (!RunPlayCommand(bridge, *library, position, "3a")) {
                 state.SkipWithError("no client window");
+                break;
+            }
+            int injects = peerReads ? 0 : 2;
+            Frame frame;
+            while (injects < 2 && ReadFrame(peer, reader, frame))
+                injects += frame.type == FrameType::Inject ? 1 : 0;
+            if (injects < 2) {
+                state.SkipWithError("the injections did not arrive");
                 break;
             }
             micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
@@ -235,7 +187,8 @@ static void BM_PlayCommandWithAPeerNotReading(benchmark::State& state) {
     library.reset();
     std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
-BENCHMARK(BM_PlayCommandWithAPeerNotReading)->Iterations(10'000)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PlayCommand, ToInjectsAtAReadingPeer, true)->UseRealTime();
+BENCHMARK_CAPTURE(BM_PlayCommand, WithAPeerNotReading, false)->Iterations(10'000)->UseRealTime();
 
 // Events through the bridge's pump to the sound observer (a catalogue of one muted sound, no
 // dialog), with `outstanding` events sent ahead of their verdicts; items per second = events.
