@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-ipafont-gothic
     xvfb xauth
-    dpkg-dev fakeroot file lintian desktop-file-utils appstream man-db
+    dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 missing=()
