@@ -1,8 +1,9 @@
 # The two commands of the README: `make run` and `make test`. Both install what is missing first.
+# `make package` leaves the Debian package kestrune_<version>_<arch>.deb in this folder.
 BUILD ?= build
 CMAKE_FLAGS ?= -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all setup build run test bench format clean
+.PHONY: all setup build run test package bench format clean
 
 all: build
 
@@ -19,6 +20,10 @@ run: build
 test: setup
 	@tools/test-all.sh
 
+package: build
+	@rm -f kestrune_*.deb
+	@cd $(BUILD) && cpack -D CPACK_OUTPUT_FILE_PREFIX=$(CURDIR)
+
 bench: build
 	@tools/bench-all.sh $(BUILD)
 
@@ -26,4 +31,4 @@ format: build
 	@cmake --build $(BUILD) --target format
 
 clean:
-	rm -rf build build-asan build-tsan build-fuzz
+	rm -rf build build-asan build-tsan build-fuzz kestrune_*.deb

@@ -35,7 +35,7 @@ public:
     Game() : m_path(TempSocketPath("kestrune-classicuo-bench")) {
         setenv("KESTRUNE_HOOK_SOCKET", m_path.c_str(), 1);
         m_program = std::make_unique<ProgramSide>(m_path);
-        m_host = std::make_unique<ClassicUoHost>(KESTRUNE_CLASSICUO_PLUGIN);
+        m_host = std::make_unique<ClassicUoHost>(ClassicUoHost::PluginPath(KESTRUNE_CLASSICUO_PLUGIN));
         const auto until = Clock::now() + std::chrono::seconds(10);
         while (m_program->Position().Load().x != 77 && Clock::now() < until) {
             m_host->FromServer(PlayerPacket(77, 1, 0));

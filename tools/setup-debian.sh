@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-ipafont-gothic
     xvfb xauth
+    dpkg-dev file lintian desktop-file-utils appstream man-db
 )
 
 missing=()

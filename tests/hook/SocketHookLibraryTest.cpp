@@ -382,7 +382,7 @@ TEST(SocketHookLibraryOpenTest, UnsafePlacesAreRefusedWithAReason) {
         {"folder is a symbolic link",
          [](const std::string& d) {
              mkdir((d + "/real").c_str(), 0700);
-             symlink((d + "/real").c_str(), (d + "/f").c_str());
+             EXPECT_EQ(symlink((d + "/real").c_str(), (d + "/f").c_str()), 0);
              return d + "/f/hook.sock";
          },
          "not a directory"},

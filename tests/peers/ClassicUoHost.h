@@ -3,6 +3,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <dlfcn.h>
 #include <memory>
@@ -69,6 +70,13 @@ public:
         std::vector<std::uint8_t> packet;
         bool inTickOnMainThread;
     };
+
+    // The plugin a program of tests loads: the one KESTRUNE_CLASSICUO_PLUGIN names in the
+    // environment (an installed copy, say), else `built`, the one it was built with.
+    static std::string PluginPath(const char* built) {
+        const char* named = std::getenv("KESTRUNE_CLASSICUO_PLUGIN");
+        return named != nullptr && *named != '\0' ? named : built;
+    }
 
     explicit ClassicUoHost(const std::string& pluginPath)
         : m_mainThread(std::this_thread::get_id()), m_previous(s_current) {

@@ -49,6 +49,10 @@ template <class Done> bool WaitUntil(Done done) {
     return true;
 }
 
+std::string Plugin() {
+    return ClassicUoHost::PluginPath(KESTRUNE_CLASSICUO_PLUGIN);
+}
+
 std::vector<std::uint8_t> Bytes(std::initializer_list<int> bytes) {
     return {bytes.begin(), bytes.end()};
 }
@@ -269,14 +273,14 @@ protected:
 } // namespace
 
 TEST_F(ClassicUoPluginTest, ExportsOnlyInstallAndNeedsNoLibraryButTheCRuntime) {
-    const std::string exported = RunCommand("nm -D --defined-only " KESTRUNE_CLASSICUO_PLUGIN);
+    const std::string exported = RunCommand("nm -D --defined-only '" + Plugin() + "'");
     std::vector<std::string> names;
     std::istringstream lines(exported);
     for (std::string line; std::getline(lines, line);)
         names.push_back(line.substr(line.rfind(' ') + 1));
     EXPECT_EQ(names, std::vector<std::string>{"Install"}) << exported;
 
-    const std::string dynamic = RunCommand("readelf -d " KESTRUNE_CLASSICUO_PLUGIN);
+    const std::string dynamic = RunCommand("readelf -d '" + Plugin() + "'");
     ASSERT_NE(dynamic.find("(NEEDED)"), std::string::npos) << dynamic;
     std::istringstream entries(dynamic);
     for (std::string line; std::getline(entries, line);) {
@@ -295,7 +299,7 @@ TEST_F(ClassicUoPluginTest, ExportsOnlyInstallAndNeedsNoLibraryButTheCRuntime) {
 
 TEST_F(ClassicUoPluginTest, InstallWritesItsCallbacksAndNothingElse) {
     using H = ClassicUoHost;
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     EXPECT_TRUE(host.GuardIntact());
     const std::set<std::size_t> set = {H::At::OnRecv_new,     H::At::OnSend_new, H::At::OnConnected,
                                        H::At::OnDisconnected, H::At::Tick,       H::At::OnClientClosing};
@@ -308,7 +312,7 @@ TEST_F(ClassicUoPluginTest, InstallWritesItsCallbacksAndNothingElse) {
 
     // The same library listed twice: the second header gets no callbacks.
     {
-        ClassicUoHost second(KESTRUNE_CLASSICUO_PLUGIN);
+        ClassicUoHost second(Plugin());
         EXPECT_FALSE(second.Installed());
         EXPECT_TRUE(second.GuardIntact());
     }
@@ -319,7 +323,7 @@ TEST_F(ClassicUoPluginTest, InstallWritesItsCallbacksAndNothingElse) {
 TEST_F(ClassicUoPluginTest, WatchedPacketsReachKestruneAndMutedSoundsAreBlocked) {
     ProgramSide program(m_path);
     program.Mute(0x01F4);
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program, 100));
 
     EXPECT_TRUE(host.FromServer(SoundPacket(0x002A, 0, 0, 0)));
@@ -331,7 +335,7 @@ TEST_F(ClassicUoPluginTest, WatchedPacketsReachKestruneAndMutedSoundsAreBlocked)
 
 TEST_F(ClassicUoPluginTest, PlayIsHandedOverInTickInOrderWhereThePlayerIs) {
     ProgramSide program(m_path);
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program, 200));
     EXPECT_FALSE(program.Play("3a")) << "at the login screen Kestrune knows no window";
 
@@ -361,7 +365,7 @@ TEST_F(ClassicUoPluginTest, PlayIsHandedOverInTickInOrderWhereThePlayerIs) {
 }
 
 TEST_F(ClassicUoPluginTest, PacketsPassWhileKestruneIsAbsentAndThePluginReconnects) {
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     EXPECT_TRUE(host.FromServer(SoundPacket(0x0001, 0, 0, 0)));
     for (std::uint16_t round = 1; round <= 2; ++round) {
         {
@@ -378,7 +382,7 @@ TEST_F(ClassicUoPluginTest, PacketsPassWhileKestruneIsAbsentAndThePluginReconnec
 TEST_F(ClassicUoPluginTest, AsksOnlyAboutWatchedPacketsNeverAboutLoginsAndTellsTheWindow) {
     FakeProgram program(m_path, Watching({0x54, 0x22, 0x80, 0x91}));
     program.block = {0x22};
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program));
     const auto asked = EventCount(program);
 
@@ -428,7 +432,7 @@ TEST_F(ClassicUoPluginTest, AMisbehavingProgramCostsOnlyTheConnection) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         FakeProgram program(m_path, Watching({0x54}));
-        ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+        ClassicUoHost host(Plugin());
         ASSERT_TRUE(AttachTo(host, program));
         if (c.sent.empty()) {
             program.silent = true;
@@ -445,7 +449,7 @@ TEST_F(ClassicUoPluginTest, AMisbehavingProgramCostsOnlyTheConnection) {
 
 TEST_F(ClassicUoPluginTest, InjectionsAreCheckedBoundedAndHandedOverOnlyInTick) {
     FakeProgram program(m_path, Watching({0x54}));
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program));
     host.EnterWorld();
     host.SetPlayer(900, 901, 0);
@@ -503,7 +507,7 @@ TEST_F(ClassicUoPluginTest, InjectionsAreCheckedBoundedAndHandedOverOnlyInTick) 
 TEST_F(ClassicUoPluginTest, ClosingEndsTheThreadAndTheConnection) {
     FakeProgram program(m_path, Watching({0x54}));
     const std::size_t threads = ThreadCount();
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program));
     EXPECT_EQ(ThreadCount(), threads + 1);
     host.Closing();
@@ -519,7 +523,7 @@ TEST_F(ClassicUoPluginTest, UnwatchedAndLoginPacketsMakeNoSystemCall) {
     GTEST_SKIP() << "x86-64 without sanitizers only: their runtime makes calls of its own";
 #else
     FakeProgram program(m_path, Watching({0x54, 0x80, 0x91}));
-    ClassicUoHost host(KESTRUNE_CLASSICUO_PLUGIN);
+    ClassicUoHost host(Plugin());
     ASSERT_TRUE(AttachTo(host, program));
     const auto onRecv = host.RecvCallback();
     auto unwatched = PlayerPacket(1, 2, 3);
