@@ -535,7 +535,20 @@ void CKestruneDlg::OnClickedPlay() {
     UpdateData(false);
 }
 
+// The write error, and why a save was refused that would have given a file no load could read.
+static QString WriteErrorText(const QString& path, CatalogueSaveError error) {
+    QString text = path + QStringLiteral(" に書き込みできませんでした。");
+    if (error == CatalogueSaveError::EntryTooLong)
+        text += QStringLiteral("\nコメントが長すぎるため、保存しても読み込めません（1件およそ %L1 バイトまで）。")
+                    .arg(static_cast<qulonglong>(kMaxCatalogueLineBytes));
+    else if (error == CatalogueSaveError::FileTooLarge)
+        text += QStringLiteral("\nファイルが大きすぎるため、保存しても読み込めません（%1 MiB まで）。")
+                    .arg(kMaxCatalogueFileBytes >> 20);
+    return text;
+}
+
 bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
+    CatalogueSaveError error = CatalogueSaveError::None;
     bool written = false;
     {
         UpdateData(true);
@@ -543,11 +556,10 @@ bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
         const CatalogueDocument document = BuildCatalogueDocument(m_services.catalogue, m_bSortOnSave);
         ResumeAutoAdd();
         UpdateData(false);
-        written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString());
-    }
+        written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString(), &error);
+    } // the document is released before the message shows
     if (!written)
-        m_messageBox->ShowMessage(path + QStringLiteral(" に書き込みできませんでした。"),
-                                  QStringLiteral("書き込みエラー"));
+        m_messageBox->ShowMessage(WriteErrorText(path, error), QStringLiteral("書き込みエラー"));
     return written;
 }
 
