@@ -295,6 +295,13 @@ void CKestruneDlg::SetUpSoundList() {
     rows.hide();
     rows.setSectionResizeMode(QHeaderView::Fixed);
     rows.setDefaultSectionSize(list.fontMetrics().height() + 4);
+    // With every row alike, a moved row changes nothing in the row header, which would otherwise
+    // look at each of its sections for every sound moved to the end (a quarter of a millisecond
+    // with 65,534 rows).
+    QObject::disconnect(m_model, SIGNAL(rowsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)), &rows,
+                        SLOT(_q_sectionsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)));
+    QObject::disconnect(m_model, SIGNAL(rowsMoved(QModelIndex, int, int, QModelIndex, int)), &rows,
+                        SLOT(_q_sectionsMoved(QModelIndex, int, int, QModelIndex, int)));
 
     // The selection stays visible when the list does not have the focus.
     QPalette palette = list.palette();
@@ -397,7 +404,7 @@ void CKestruneDlg::RebuildSoundList() {
     if (!m_listSounds)
         return;
     m_bRebuilding = true;
-    m_model->Reset(m_services.catalogue.EntriesInDisplayOrder());
+    m_model->CatchUp(m_services.catalogue);
     m_listSounds->ShowLastRow();
     m_bRebuilding = false;
 }

@@ -142,5 +142,5 @@ private:
     bool m_bKeptAutoAdd = false; // m_bAutoAdd to resume with, while suspended
     bool m_bInitialised = false;
     bool m_bDetached = false;
-    bool m_bRebuilding = false; // a model reset is not the user's change
+    bool m_bRebuilding = false; // the rows following the catalogue are not the user's change
 };

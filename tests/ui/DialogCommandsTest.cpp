@@ -223,6 +223,68 @@ private slots:
         QVERIFY(!f->catalogue.Find(0x10)->mute);
     }
 
+    // Qt would tick on the release, and a rebuild between press and release used to lose the click.
+    void rowBoxTicksOnPressThroughARebuild_data() {
+        QTest::addColumn<bool>("moveToEnd");
+        QTest::newRow("a new sound appended meanwhile") << false;
+        QTest::newRow("the pressed row moved meanwhile") << true;
+    }
+    void rowBoxTicksOnPressThroughARebuild() {
+        QFETCH(bool, moveToEnd);
+        f->Add(0x10);
+        f->Add(0x20, "kept");
+        f->Add(0x30);
+        if (moveToEnd)
+            f->Click("moveToEndCheckBox");
+        f->Click("autoAddCheckBox");
+        const QPoint box = f->RowBoxCentre(1);
+        QTest::mousePress(f->List()->viewport(), Qt::LeftButton, {}, box);
+        QVERIFY(f->catalogue.Find(0x20)->mute); // at once, as the button goes down
+        // Between press and release: the pressed row's sound, then a new one, played and listed.
+        QCOMPARE(f->Play({0x40}), std::vector<std::uint32_t>{0});
+        QCOMPARE(f->Play({0x30}), std::vector<std::uint32_t>{0});
+        QTest::mouseRelease(f->List()->viewport(), Qt::LeftButton, {}, box);
+        QVERIFY(f->catalogue.Find(0x20)->mute); // ticked once, not toggled back by the release
+        QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
+        QCOMPARE(f->Rows(), moveToEnd ? QStringLiteral("0010,0020:m,0040,0030") : QStringLiteral("0010,0020:m,0030,0040"));
+        // The space bar unticks it again; so does a second press.
+        QTest::keyClick(f->List(), Qt::Key_Space);
+        QVERIFY(!f->catalogue.Find(0x20)->mute);
+        f->ClickRowCheckBox(1);
+        QVERIFY(f->catalogue.Find(0x20)->mute);
+    }
+
+    void rebuildKeepsCurrentRowSelectionAndScroll() {
+        QTableView& list = *f->List();
+        for (std::uint16_t number = 1; number <= 300; ++number)
+            f->catalogue.AddOrUpdate(number, "", false, true, false, nullptr);
+        f->dialog->RebuildSoundList(); // at the bottom now
+        QCoreApplication::processEvents();
+        const int bottom = list.verticalScrollBar()->value();
+        QVERIFY(bottom > 0);
+        const int row = list.rowAt(list.viewport()->height() / 2);
+        f->ClickRow(row);
+        const std::uint16_t current = f->Model().Row(row).number;
+        f->Click("moveToEndCheckBox");
+        f->Click("autoAddCheckBox");
+
+        // A row from the top moves to the end: nothing in view needs scrolling.
+        QCOMPARE(f->Play({1}), std::vector<std::uint32_t>{0});
+        QCOMPARE(list.verticalScrollBar()->value(), bottom);
+        QCOMPARE(f->Model().Row(list.currentIndex().row()).number, current);
+        QCOMPARE(list.selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(f->Model().Row(list.selectionModel()->selectedRows().front().row()).number, current);
+        QCOMPARE(f->NumberText(), QString::asprintf("%04x", current)); // the editor was not reloaded
+
+        // A new sound at the end: the list scrolls by one whole row, no more.
+        QCOMPARE(f->Play({0x400}), std::vector<std::uint32_t>{0});
+        QCOMPARE(list.verticalScrollBar()->value(), bottom + 1);
+        QCOMPARE(f->Model().Row(list.currentIndex().row()).number, current);
+        const QRect last = list.visualRect(f->Model().index(300, 0));
+        QVERIFY(list.viewport()->rect().contains(last));
+        QCOMPARE(list.visualRect(f->Model().index(list.rowAt(0), 0)).top(), 0); // the top row is whole
+    }
+
     void clickLoadsRowAndSecondClickStoresIt() {
         f->Add(0x10);
         f->Add(0x3a, "row comment", true);
