@@ -118,6 +118,7 @@ protected:
 private:
     QWidget* CreateControl(const TemplateControl& control, const class DialogUnits& units);
     void CreateControls();
+    void WidenNumberField();
     void SetUpSoundList();
     void LookUpTypedNumber();
     void LoadRowIntoEditor(int row);

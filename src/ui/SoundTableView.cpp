@@ -60,6 +60,14 @@ void SoundTableView::ToggleCheckBox(int row) {
     model()->setData(box, ticked ? Qt::Unchecked : Qt::Checked, Qt::CheckStateRole);
 }
 
+void SoundTableView::ClickCheckBox(int row) {
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return;
+    ToggleCheckBox(row);
+    setCurrentIndex(model()->index(row, 0));
+    emit Clicked(row);
+}
+
 bool SoundTableView::ToggleBoxAt(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton)
         return false;

@@ -22,6 +22,9 @@ public:
     QRect CheckBoxRect(int row) const;
     // Toggles a row's check box as the user does (the model reports a user change).
     void ToggleCheckBox(int row);
+    // What a click on a row's check box does: the box toggled, the row made current, the click
+    // reported.
+    void ClickCheckBox(int row);
 
 signals:
     void Clicked(int row);
