@@ -42,16 +42,17 @@ std::string XmlSafe(std::string text) {
     return text;
 }
 
-std::string AttributeText(xmlNodePtr node, const char* name, const std::string& codePage) {
+// An absent attribute gives an empty text.
+std::string AttributeText(xmlNodePtr node, const char* name, CodePageConverter& toAnsi) {
     const std::unique_ptr<xmlChar, void (*)(xmlChar*)> value(xmlGetProp(node, Xml(name)),
                                                              [](xmlChar* p) { xmlFree(p); });
-    return Utf8ToAnsi(reinterpret_cast<const char*>(value.get()), codePage);
+    return value ? toAnsi(reinterpret_cast<const char*>(value.get())) : std::string();
 }
 
-SoundEntry ReadEntry(xmlNodePtr node, const std::string& codePage) {
-    const std::int32_t number = ParseSoundNumber(AttributeText(node, "no", codePage));
-    std::string comment = AttributeText(node, "comment", codePage);
-    std::string mute = AttributeText(node, "mute", codePage);
+SoundEntry ReadEntry(xmlNodePtr node, CodePageConverter& toAnsi) {
+    const std::int32_t number = ParseSoundNumber(AttributeText(node, "no", toAnsi));
+    std::string comment = AttributeText(node, "comment", toAnsi);
+    std::string mute = AttributeText(node, "mute", toAnsi);
     for (char& c : mute) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
@@ -333,11 +334,12 @@ CatalogueDocument BuildCatalogueDocument(const SoundCatalogue& catalogue, bool s
     xmlNodePtr root = xmlNewNode(nullptr, Xml("mute"));
     xmlDocSetRootElement(document.get(), root);
 
-    const std::string yes = AnsiToUtf8("yes", codePage);
-    const std::string no = AnsiToUtf8("no", codePage);
+    CodePageConverter toUtf8(codePage, "UTF-8");
+    const std::string yes = toUtf8("yes");
+    const std::string no = toUtf8("no");
     const auto append = [&](const SoundEntry& entry) {
         const std::string number = "0x" + FormatSoundNumber(entry.number);
-        const std::string comment = XmlSafe(AnsiToUtf8(entry.comment, codePage));
+        const std::string comment = XmlSafe(toUtf8(entry.comment));
         AppendElement(
             root, "sound", "",
             {{"no", number.c_str()}, {"mute", (entry.mute ? yes : no).c_str()}, {"comment", comment.c_str()}});
@@ -479,13 +481,15 @@ bool ApplyCatalogueDocument(const CatalogueDocument& document, SoundCatalogue& c
 
 std::vector<SoundEntry> ReadCatalogueNodes(xmlNodePtr first, const std::string& codePage) {
     std::vector<SoundEntry> entries;
-    WalkCatalogueNodes(first, [&](xmlNodePtr node) { entries.push_back(ReadEntry(node, codePage)); });
+    CodePageConverter toAnsi("UTF-8", codePage);
+    WalkCatalogueNodes(first, [&](xmlNodePtr node) { entries.push_back(ReadEntry(node, toAnsi)); });
     return entries;
 }
 
 void ReadCatalogueNodes(xmlNodePtr first, SoundCatalogue::Edit& edit, const std::string& codePage) {
+    CodePageConverter toAnsi("UTF-8", codePage);
     WalkCatalogueNodes(first, [&](xmlNodePtr node) {
-        const SoundEntry entry = ReadEntry(node, codePage);
+        const SoundEntry entry = ReadEntry(node, toAnsi);
         edit.AddOrUpdate(entry.number, entry.comment, entry.mute, false);
     });
 }
