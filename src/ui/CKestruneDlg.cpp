@@ -338,13 +338,6 @@ void CKestruneDlg::SetUpSoundList() {
     rows.hide();
     rows.setSectionResizeMode(QHeaderView::Fixed);
     rows.setDefaultSectionSize(list.fontMetrics().height() + 4);
-    // With every row alike, a moved row changes nothing in the row header, which would otherwise
-    // look at each of its sections for every sound moved to the end (a quarter of a millisecond
-    // with 65,534 rows).
-    QObject::disconnect(m_model, SIGNAL(rowsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)), &rows,
-                        SLOT(_q_sectionsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)));
-    QObject::disconnect(m_model, SIGNAL(rowsMoved(QModelIndex, int, int, QModelIndex, int)), &rows,
-                        SLOT(_q_sectionsMoved(QModelIndex, int, int, QModelIndex, int)));
 
     // The selection stays visible when the list does not have the focus.
     QPalette palette = list.palette();

@@ -2,7 +2,12 @@
 
 #include <algorithm>
 
+#include <QAccessible>
+#include <QApplication>
 #include <QCoreApplication>
+#include <QHash>
+#include <QPainter>
+#include <QStaticText>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -12,8 +17,10 @@
 
 namespace {
 
-// Draws the cells as usual but leaves the check boxes to the view: Qt's delegate would toggle them
-// on the button's release, and on the space bar a second time.
+// Draws the cells as the style does, but with each cell's text laid out once and kept, not laid
+// out anew at every paint (which, with the substitute font's shaping, made up most of a repaint).
+// Leaves the check boxes to the view: Qt's delegate would toggle them on the button's release, and
+// on the space bar a second time.
 class SoundItemDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -27,10 +34,62 @@ public:
         return style ? style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, widget) : QRect();
     }
 
+    void paint(QPainter* painter, const QStyleOptionViewItem& base, const QModelIndex& index) const override {
+        QStyleOptionViewItem option(base);
+        initStyleOption(&option, index);
+        const QWidget* widget = option.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        const QString text = option.text;
+        option.text.clear(); // background, selection, check box and focus frame: the style's own
+        style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget);
+        if (text.isEmpty())
+            return;
+        option.text = text;
+        // Where and how the style would put the text.
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect area =
+            style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget).adjusted(margin, 0, -margin, 0);
+        const QStaticText& laidOut = LaidOut(text, area.width(), option.font, option.textElideMode);
+        const QSizeF size = laidOut.size();
+        const QRect placed = QStyle::alignedRect(option.direction, option.displayAlignment, size.toSize(), area);
+        const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                           : (option.state & QStyle::State_Active)  ? QPalette::Normal
+                                                                                    : QPalette::Inactive;
+        painter->save();
+        painter->setFont(option.font);
+        painter->setPen(option.palette.color(
+            group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
+        painter->setClipRect(area, Qt::IntersectClip);
+        painter->drawStaticText(placed.topLeft(), laidOut);
+        painter->restore();
+    }
+
 protected:
     bool editorEvent(QEvent*, QAbstractItemModel*, const QStyleOptionViewItem&, const QModelIndex&) override {
         return false;
     }
+
+private:
+    const QStaticText& LaidOut(const QString& text, int width, const QFont& font, Qt::TextElideMode elide) const {
+        const Key key{text, width};
+        if (m_font != font) {
+            m_laidOut.clear();
+            m_font = font;
+        }
+        if (const auto found = m_laidOut.find(key); found != m_laidOut.end())
+            return found.value();
+        if (m_laidOut.size() >= kKept)
+            m_laidOut.clear();
+        QStaticText laidOut(QFontMetrics(font).elidedText(text, elide, width));
+        laidOut.setTextFormat(Qt::PlainText);
+        laidOut.prepare(QTransform(), font);
+        return m_laidOut.insert(key, laidOut).value();
+    }
+
+    using Key = std::pair<QString, int>;
+    static constexpr qsizetype kKept = 2048; // a few screens of rows
+    mutable QHash<Key, QStaticText> m_laidOut;
+    mutable QFont m_font;
 };
 
 } // namespace
@@ -38,6 +97,39 @@ protected:
 SoundTableView::SoundTableView(QWidget* parent) : QTableView(parent) {
     setItemDelegate(new SoundItemDelegate(this));
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    // Opaque: a change of the list repaints the list alone, not the dialog and group box beneath.
+    setAutoFillBackground(true);
+}
+
+void SoundTableView::setModel(QAbstractItemModel* model) {
+    if (QAbstractItemModel* old = this->model())
+        disconnect(old, &QAbstractItemModel::rowsMoved, this, nullptr);
+    QTableView::setModel(model);
+    if (!model)
+        return;
+    QHeaderView* rows = verticalHeader();
+    disconnect(model, SIGNAL(rowsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)), rows,
+               SLOT(_q_sectionsAboutToBeMoved(QModelIndex, int, int, QModelIndex, int)));
+    disconnect(model, SIGNAL(rowsMoved(QModelIndex, int, int, QModelIndex, int)), rows,
+               SLOT(_q_sectionsMoved(QModelIndex, int, int, QModelIndex, int)));
+    disconnect(model, SIGNAL(rowsMoved(QModelIndex, int, int, QModelIndex, int)), this,
+               SLOT(_q_rowsMoved(QModelIndex, int, int, QModelIndex, int)));
+    connect(model, &QAbstractItemModel::rowsMoved, this,
+            [this](const QModelIndex&, int first, int, const QModelIndex&, int destination) {
+                RowsMoved(std::min(first, destination));
+            });
+}
+
+void SoundTableView::RowsMoved(int first) {
+    viewport()->update();
+    if (QAccessible::isActive()) {
+        QAccessibleTableModelChangeEvent event(this, QAccessibleTableModelChangeEvent::DataChanged);
+        event.setFirstRow(first);
+        event.setLastRow(model()->rowCount() - 1);
+        event.setFirstColumn(0);
+        event.setLastColumn(model()->columnCount() - 1);
+        QAccessible::updateAccessibility(&event);
+    }
 }
 
 QRect SoundTableView::CheckBoxRect(int row) const {
@@ -156,8 +248,11 @@ void SoundTableView::ShowLastRow() {
         // final viewport.
         m_laidOutRows = rows;
         updateGeometries();
-        QEvent layout(QEvent::LayoutRequest);
-        QCoreApplication::sendEvent(this, &layout);
+        const QScrollBar& bar = *verticalScrollBar();
+        if ((bar.maximum() > 0) != bar.isVisible() && verticalScrollBarPolicy() == Qt::ScrollBarAsNeeded) {
+            QEvent layout(QEvent::LayoutRequest); // the scroll bar comes or goes: lay out now
+            QCoreApplication::sendEvent(this, &layout);
+        }
     }
     const QModelIndex last = model()->index(rows - 1, 0);
     const QRect shown = visualRect(last);

@@ -15,6 +15,9 @@ class SoundTableView final : public QTableView {
 public:
     explicit SoundTableView(QWidget* parent = nullptr);
 
+    // Every row is alike (one height, none hidden) and stays so: see RowsMoved.
+    void setModel(QAbstractItemModel* model) override;
+
     // Scrolls the rows (only the rows, and only as far as needed) so that the last one is wholly in
     // view.
     void ShowLastRow();
@@ -41,6 +44,11 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // A row moved: with every row alike, the rows' geometry is as it was, and the rows from `first`
+    // on show other sounds. Qt's view and row header would re-lay out all rows and look at each of
+    // their 65,534 sections for every sound moved to the end (a millisecond, twice the paint), and
+    // tell the accessibility interface that the whole table was reset.
+    void RowsMoved(int first);
     // Toggles the box under a left button going down; true when there was one.
     bool ToggleBoxAt(QMouseEvent* event);
 
