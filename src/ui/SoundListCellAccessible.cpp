@@ -98,7 +98,9 @@ QAccessible::Role SoundListCellAccessible::role() const {
     case Kind::RowHeader:
         return QAccessible::RowHeader;
     case Kind::Cell:
-        return QAccessible::Cell;
+        // Qt's bridge to the desktop's accessibility bus does not pass the checkable state on (it
+        // does not for a check box either): the number cell says what it is by its role.
+        return IsCheckBox() ? QAccessible::CheckBox : QAccessible::Cell;
     }
     return QAccessible::NoRole;
 }

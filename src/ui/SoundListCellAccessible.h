@@ -10,7 +10,8 @@ class SoundTableView;
 
 // One cell of the sound list, or one of its headers, as the accessibility interface sees it. A cell
 // follows its row when rows move (it holds a persistent index). The number cell is the row's check
-// box: it reports a checkable state, and its Toggle action ticks or unticks the box as a click does.
+// box: it has the check box's role and a checkable state, and its Toggle action ticks or unticks the
+// box as a click does.
 class SoundListCellAccessible final : public QAccessibleInterface,
                                       public QAccessibleTableCellInterface,
                                       public QAccessibleActionInterface {

@@ -186,6 +186,8 @@ private slots:
         QAccessibleInterface* box = list->tableInterface()->cellAt(1, 0);
         QVERIFY(box && box->actionInterface());
         QCOMPARE(box->text(QAccessible::Name), QStringLiteral("0020"));
+        QCOMPARE(box->role(), QAccessible::CheckBox);
+        QCOMPARE(list->tableInterface()->cellAt(1, 1)->role(), QAccessible::Cell);
         QVERIFY(box->state().checkable && !box->state().checked);
         QCOMPARE(box->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::toggleAction()});
         QVERIFY(list->tableInterface()->cellAt(1, 1)->actionInterface()->actionNames().isEmpty());
