@@ -11,7 +11,7 @@ packages=(
     clang libclang-rt-14-dev
     fonts-ipafont-gothic
     xvfb xauth
-    openbox at-spi2-core dbus-daemon gir1.2-atspi-2.0 python3-gi
+    openbox xdotool at-spi2-core dbus-daemon gir1.2-atspi-2.0 python3-gi
 )
 
 missing=()
