@@ -112,9 +112,9 @@ void Load(benchmark::State& state, const char* codePage) {
 }
 
 // The hook pump's question during a load: one thread asks IsMuted every 100 microseconds, as packets
-// come, while the load runs; the longest single wait is reported. Arg 0: the load as it is (entries read first, the lock
-// held only for the swap); arg 1: the simplest alternative, the whole read done inside one Edit
-// that holds the lock, as it used to be.
+// come, while the load runs; the longest single wait is reported. Arg 0: the load as it is (entries read first, the
+// lock held only for the swap); arg 1: the simplest alternative, the whole read done inside one Edit that holds the
+// lock, as it used to be.
 void LookupWaitDuringLoad(benchmark::State& state, const char* codePage) {
     SaveFull(BenchScratch().File());
     SoundCatalogue catalogue;
@@ -130,7 +130,8 @@ void LookupWaitDuringLoad(benchmark::State& state, const char* codePage) {
             while (loading.load()) {
                 const auto start = std::chrono::steady_clock::now();
                 benchmark::DoNotOptimize(catalogue.IsMuted(number));
-                worst = std::max(worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                worst = std::max(
+                    worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
                 number = static_cast<std::uint16_t>(number % 0xFFFE + 1);
                 asking = true;
                 std::this_thread::sleep_for(std::chrono::microseconds(100));

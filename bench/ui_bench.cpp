@@ -45,8 +45,7 @@ static constexpr std::uint16_t kFirstNewSound = kLastNumber - kNewSounds + 1;
 // Every storable number below `end`, in number order; every 97th muted.
 static void FillCatalogue(SoundCatalogue& catalogue, std::uint32_t end = kLastNumber + 1) {
     for (std::uint32_t number = 1; number < end; ++number)
-        catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false,
-                              nullptr);
+        catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false, nullptr);
 }
 
 static void TickBox(CKestruneDlg& dialog, const char* box) {
@@ -186,7 +185,7 @@ private:
     SoundObserver m_soundObserver{catalogue, m_activeDialog};
     PlayerObserver m_playerObserver{m_position};
     HookBridge m_bridge{*m_library, m_handlers};
-    DialogServices m_services{catalogue,    m_bridge,   *m_library,      *m_library,      m_handlers,
+    DialogServices m_services{catalogue,      m_bridge,   *m_library,      *m_library,      m_handlers,
                               m_activeDialog, m_position, m_soundObserver, m_playerObserver};
     int m_peer = -1;
     FrameReader m_reader{FrameSender::Program};
@@ -200,7 +199,9 @@ enum Played : int {
 };
 
 static const char* PlayedName(int played) {
-    return played == kNewSound ? "new sound appended" : played == kListedStays ? "listed, stays" : "listed, moves to end";
+    return played == kNewSound      ? "new sound appended"
+           : played == kListedStays ? "listed, stays"
+                                    : "listed, moves to end";
 }
 
 // Where the catalogue of a run ends: before the new sounds, or full.
@@ -215,15 +216,14 @@ static std::uint16_t SoundToPlay(int played, int i) {
         return static_cast<std::uint16_t>(kFirstNewSound + i % kNewSounds);
     if (played == kListedStays)
         return static_cast<std::uint16_t>(1 + i % 96); // never a muted one
-    const int unmuted = i + i / 96;                      // skips 97, 194, ...
+    const int unmuted = i + i / 96;                    // skips 97, 194, ...
     return static_cast<std::uint16_t>(1 + unmuted);
 }
 
 // One sound at a time from the game's side on its own thread, a few milliseconds apart, while the
 // UI thread runs its ordinary event loop (painting included); each sound timed from its EVENT to its
 // VERDICT. `play(number)` runs on the game's thread and gives the verdict.
-template <class Play>
-static void EndToEnd(benchmark::State& state, CKestruneDlg& dialog, Play&& play) {
+template <class Play> static void EndToEnd(benchmark::State& state, CKestruneDlg& dialog, Play&& play) {
     constexpr int kSounds = 1000;
     constexpr auto kApart = std::chrono::milliseconds(4);
     const int played = static_cast<int>(state.range(0));
@@ -382,7 +382,13 @@ static void BM_FloodUiThreadCpu(benchmark::State& state) {
     state.counters["ui_core_share"] = share;
     state.counters["rows_at_end"] = program.dialog->ListModel().rowCount();
 }
-BENCHMARK(BM_FloodUiThreadCpu)->ArgName("rows")->Arg(2000)->Arg(65534)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+BENCHMARK(BM_FloodUiThreadCpu)
+    ->ArgName("rows")
+    ->Arg(2000)
+    ->Arg(65534)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // Arg 0: a muted sound (blocked); arg 1: an unknown-to-the-dialog sound with auto-add off (passes).
 static void BM_VerdictWithUiThreadBlocked(benchmark::State& state) {

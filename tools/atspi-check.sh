@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Starts Kestrune in a real X window (Xvfb) with the desktop's accessibility bridge on (a session
+# Starts Kestrune in a real X window (Xvfb, openbox) with the desktop's accessibility bridge on (a session
 # bus with its AT-SPI bus, QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1) and the simulated game playing the
 # demo session, then drives it through AT-SPI with tools/atspi-check.py. Needs the packages of
 # tools/setup-debian.sh.
@@ -8,15 +8,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-work=$(mktemp -d)
-mkdir -m 700 "$work/run"
-display=:$((100 + RANDOM % 800))
-Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
-
-export DISPLAY=$display KESTRUNE_HOOK_SOCKET=$work/run/hook.sock QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+source "$root/tools/virtual-desktop.sh"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 dbus-run-session -- bash -c '
     "$1/src/app/kestrune" & app=$!
     "$1/tools/kestrune-sim" --loop --quiet-verdicts "$2/tools/demo-session.txt" >/dev/null & sim=$!

@@ -24,16 +24,8 @@ run() { # label, then the environment and command
 
 run "offscreen" env QT_QPA_PLATFORM=offscreen
 
-display=:$((100 + RANDOM % 800))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$wm" "$xvfb" 2>/dev/null || true' EXIT
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
-DISPLAY=$display openbox >/dev/null 2>&1 &
-wm=$!
-sleep 1
-
-run "X window (Xvfb, openbox)" env DISPLAY="$display" QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0
+source "$root/tools/virtual-desktop.sh"
+run "X window (Xvfb, openbox)" env QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=0
 # The session bus starts the accessibility bus (org.a11y.Bus) when Qt asks for it.
 run "X window, accessibility bridge on (AT-SPI bus, QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1)" \
-    dbus-run-session -- env DISPLAY="$display" QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    dbus-run-session -- env QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1

@@ -9,15 +9,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 clicks=${2:-20}
-work=$(mktemp -d)
-mkdir -m 700 "$work/run"
-display=:$((100 + RANDOM % 800))
-Xvfb "$display" -screen 0 1024x640x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-trap 'kill "$xvfb" 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 50); do [[ -e /tmp/.X11-unix/X${display#:} ]] && break; sleep 0.1; done
-export DISPLAY=$display KESTRUNE_HOOK_SOCKET=$work/run/hook.sock QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-openbox >/dev/null 2>&1 &
+source "$root/tools/virtual-desktop.sh"
+export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 
 # Twenty sounds over and over, a given number of milliseconds apart.
 paced() {

@@ -406,7 +406,8 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
     }
     if (exists) {
         struct stat made {};
-        const bool sameOwner = fstat(fd, &made) == 0 && made.st_uid == existing.st_uid && made.st_gid == existing.st_gid;
+        const bool sameOwner =
+            fstat(fd, &made) == 0 && made.st_uid == existing.st_uid && made.st_gid == existing.st_gid;
         if (existing.st_nlink > 1 || (!sameOwner && fchown(fd, existing.st_uid, existing.st_gid) != 0)) {
             // A replacement would take the file from its owner or group, or from its other links.
             close(fd);
@@ -448,7 +449,8 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
     } closer{fd};
     struct stat st {};
     // A parsed tree takes several times the file's size; a full catalogue file is a few megabytes.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes) {
         return std::nullopt;
     }
     unsigned char head[6] = {};

@@ -114,5 +114,9 @@ private:
 
 #include "SoundCatalogueData.h"
 
-template <class F> void SoundCatalogue::Walk::InDisplayOrder(F&& f) const { m_data.ForEachInDisplayOrder(f); }
-template <class F> void SoundCatalogue::Walk::InNumberOrder(F&& f) const { m_data.ForEachInNumberOrder(f); }
+template <class F> void SoundCatalogue::Walk::InDisplayOrder(F&& f) const {
+    m_data.ForEachInDisplayOrder(f);
+}
+template <class F> void SoundCatalogue::Walk::InNumberOrder(F&& f) const {
+    m_data.ForEachInNumberOrder(f);
+}

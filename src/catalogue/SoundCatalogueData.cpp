@@ -38,7 +38,8 @@ SoundCatalogueData::Placed SoundCatalogueData::Store(std::int32_t number, Commen
         }
         return Placed::InPlace;
     }
-    m_records.push_back(SoundEntry{n, mute, std::string(std::forward<Comment>(comment))}); // may throw: nothing has changed yet
+    m_records.push_back(
+        SoundEntry{n, mute, std::string(std::forward<Comment>(comment))}); // may throw: nothing has changed yet
     node.record = static_cast<std::uint16_t>(m_records.size());
     Append(n);
     return Placed::Appended;

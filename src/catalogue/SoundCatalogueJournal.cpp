@@ -20,7 +20,6 @@ bool SoundCatalogueJournal::Since(std::uint64_t revision, std::vector<Change>& c
     if (revision < m_wholeBefore || revision > Revision()) {
         return false;
     }
-    changes.insert(changes.end(), m_changes.begin() + static_cast<std::ptrdiff_t>(revision - m_base),
-                   m_changes.end());
+    changes.insert(changes.end(), m_changes.begin() + static_cast<std::ptrdiff_t>(revision - m_base), m_changes.end());
     return true;
 }

@@ -5,8 +5,7 @@
 #include <QAccessible>
 #include <QHeaderView>
 
-SoundListCellAccessible::SoundListCellAccessible(SoundTableView* view, Kind kind, const QModelIndex& index,
-                                                 int section)
+SoundListCellAccessible::SoundListCellAccessible(SoundTableView* view, Kind kind, const QModelIndex& index, int section)
     : m_view(view), m_kind(kind), m_index(index), m_section(section) {}
 
 bool SoundListCellAccessible::isValid() const {

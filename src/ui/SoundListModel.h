@@ -49,8 +49,8 @@ private:
     void Refill(std::vector<SoundEntry> rows, std::uint64_t revision);
     int RowOf(std::uint16_t number) const;
 
-    std::vector<std::uint16_t> m_order;  // row -> number
-    std::vector<SoundEntry> m_entries;   // number -> entry (the listed ones only are meaningful)
-    std::vector<bool> m_listed;          // number -> has a row
-    std::uint64_t m_revision = 0;        // of the catalogue; 0: never caught up
+    std::vector<std::uint16_t> m_order; // row -> number
+    std::vector<SoundEntry> m_entries;  // number -> entry (the listed ones only are meaningful)
+    std::vector<bool> m_listed;         // number -> has a row
+    std::uint64_t m_revision = 0;       // of the catalogue; 0: never caught up
 };

@@ -6,13 +6,13 @@
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHash>
-#include <QPainter>
-#include <QStaticText>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStaticText>
 #include <QStyledItemDelegate>
 
 namespace {
@@ -53,12 +53,12 @@ public:
         const QSizeF size = laidOut.size();
         const QRect placed = QStyle::alignedRect(option.direction, option.displayAlignment, size.toSize(), area);
         const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
-                                           : (option.state & QStyle::State_Active)  ? QPalette::Normal
-                                                                                    : QPalette::Inactive;
+                                           : (option.state & QStyle::State_Active) ? QPalette::Normal
+                                                                                   : QPalette::Inactive;
         painter->save();
         painter->setFont(option.font);
-        painter->setPen(option.palette.color(
-            group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text));
+        painter->setPen(option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText
+                                                                                            : QPalette::Text));
         painter->setClipRect(area, Qt::IntersectClip);
         painter->drawStaticText(placed.topLeft(), laidOut);
         painter->restore();

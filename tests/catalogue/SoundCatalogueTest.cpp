@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <random>
 #include <string>
@@ -418,8 +418,8 @@ TEST(SoundCatalogueReplaceTest, StoresLikeTheReaderAndLetsLookupsGoOn) {
     catalogue.AddOrUpdate(9, "old", true, false, false, nullptr);
     const std::uint64_t shown = catalogue.Revision();
     LookingView view(catalogue);
-    catalogue.Replace({{0x10, true, "a"}, {0, false, "zero"}, {0x20, false, ""}, {0x10, false, "b"}, {0xFFFF, true, ""}},
-                      &view);
+    catalogue.Replace(
+        {{0x10, true, "a"}, {0, false, "zero"}, {0x20, false, ""}, {0x10, false, "b"}, {0xFFFF, true, ""}}, &view);
     EXPECT_TRUE(view.answered);
     EXPECT_TRUE(view.mutedMeanwhile);
     EXPECT_EQ(view.countMeanwhile, 1u);

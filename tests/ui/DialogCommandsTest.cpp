@@ -7,15 +7,15 @@
 
 #include <QAccessible>
 #include <QAccessibleActionInterface>
-#include <QPushButton>
-#include <QStyleOptionFrame>
 #include <QApplication>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTimer>
 
 class DialogCommandsTest : public QObject {
@@ -355,7 +355,8 @@ private slots:
         QTest::mouseRelease(f->List()->viewport(), Qt::LeftButton, {}, box);
         QVERIFY(f->catalogue.Find(0x20)->mute); // ticked once, not toggled back by the release
         QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
-        QCOMPARE(f->Rows(), moveToEnd ? QStringLiteral("0010,0020:m,0040,0030") : QStringLiteral("0010,0020:m,0030,0040"));
+        QCOMPARE(f->Rows(),
+                 moveToEnd ? QStringLiteral("0010,0020:m,0040,0030") : QStringLiteral("0010,0020:m,0030,0040"));
         // The space bar unticks it again; so does a second press.
         QTest::keyClick(f->List(), Qt::Key_Space);
         QVERIFY(!f->catalogue.Find(0x20)->mute);

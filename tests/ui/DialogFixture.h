@@ -140,7 +140,9 @@ struct DialogFixture {
     }
     void ClickRow(int row) const { QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row)); }
     QPoint RowBoxCentre(int row) const { return dialog->m_listSounds->CheckBoxRect(row).center(); }
-    void ClickRowCheckBox(int row) const { QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowBoxCentre(row)); }
+    void ClickRowCheckBox(int row) const {
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowBoxCentre(row));
+    }
 
     // Feeds sound packets through the bridge and waits for their verdicts, keeping the UI thread
     // responsive meanwhile (auto-add is carried out there).
