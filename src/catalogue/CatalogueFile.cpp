@@ -353,7 +353,8 @@ CatalogueDocument BuildCatalogueDocument(const SoundCatalogue& catalogue, bool s
     return document;
 }
 
-bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path, CatalogueSaveError* error) {
+bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path, CatalogueSaveError* error,
+                            const CatalogueFileLimits& limits) {
     CatalogueSaveError ignored = CatalogueSaveError::None;
     CatalogueSaveError& result = error != nullptr ? *error : ignored;
     result = CatalogueSaveError::CannotWrite;
@@ -362,11 +363,11 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
         return false;
     }
     // Every element stands on a line of its own (line breaks in values are written as references).
-    if (LongestLine(bytes) > kMaxCatalogueLineBytes) {
+    if (LongestLine(bytes) > limits.lineBytes) {
         result = CatalogueSaveError::EntryTooLong;
         return false;
     }
-    if (bytes.size() > kMaxCatalogueFileBytes) {
+    if (bytes.size() > limits.fileBytes) {
         result = CatalogueSaveError::FileTooLarge;
         return false;
     }

@@ -64,6 +64,12 @@ enum class CatalogueSaveError {
     FileTooLarge, // the file would be past kMaxCatalogueFileBytes: it could not be loaded again
 };
 
+// What a save checks before it writes (tests give smaller ones).
+struct CatalogueFileLimits {
+    std::size_t lineBytes = kMaxCatalogueLineBytes;
+    std::uint64_t fileBytes = kMaxCatalogueFileBytes;
+};
+
 // Writes what xmlSaveFormatFileEnc(…, "UTF-8", 1) writes. The document is serialised first and
 // nothing is written when the file could not be loaded again. A file that does not exist yet, or
 // that can be replaced with its owner and group kept, gets a new file beside it that replaces it
@@ -73,7 +79,7 @@ enum class CatalogueSaveError {
 // not write is left as it is and the save fails, as the plain call does. False when nothing was
 // written; `error` then says why.
 bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path,
-                            CatalogueSaveError* error = nullptr);
+                            CatalogueSaveError* error = nullptr, const CatalogueFileLimits& limits = {});
 
 // The file parsed as xmlParseFile parses it: none when the file is missing, unreadable or not
 // well-formed, or holds an element past kMaxCatalogueLineBytes. Also none for what

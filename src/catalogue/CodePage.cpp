@@ -57,17 +57,23 @@ iconv_t Open(const std::string& to, const std::string& from) {
 }
 
 // Runs `cd` over the input, appending to `out`. At a sequence it cannot take, `skip` consumes at
-// least one unit of input and may append a stand-in. Ends in the initial shift state.
+// least one unit of input and may append a stand-in. Ends in the initial shift state. The output
+// goes straight into `out`, grown as needed, so that iconv sees the input in as few calls as may be
+// (a sanitizer checks all the input left at every call).
 template <class Skip> void Feed(iconv_t cd, const char* data, std::size_t size, std::string& out, Skip&& skip) {
     char* in = const_cast<char*>(data); // iconv's signature; it only reads
     std::size_t left = size;
-    char chunk[4096];
+    std::size_t used = out.size();
+    out.resize(used + size + 64);
     const auto run = [&](char** from, std::size_t* count) {
-        char* dst = chunk;
-        std::size_t room = sizeof chunk;
+        char* dst = out.data() + used;
+        std::size_t room = out.size() - used;
         const bool stopped = iconv(cd, from, count, &dst, &room) == static_cast<std::size_t>(-1);
         const int error = stopped ? errno : 0;
-        out.append(chunk, static_cast<std::size_t>(dst - chunk));
+        used = static_cast<std::size_t>(dst - out.data());
+        if (error == E2BIG) {
+            out.resize(out.size() * 2 + 64);
+        }
         return error;
     };
     for (;;) {
@@ -76,13 +82,17 @@ template <class Skip> void Feed(iconv_t cd, const char* data, std::size_t size, 
             continue;
         }
         if ((error == EILSEQ || error == EINVAL) && left > 0) {
+            out.resize(used);
             skip(in, left, out);
+            used = out.size();
+            out.resize(used + left + 64);
             continue;
         }
         break;
     }
     while (run(nullptr, nullptr) == E2BIG) {
     }
+    out.resize(used);
 }
 
 void AppendUnit(std::string& out, char32_t unit) {

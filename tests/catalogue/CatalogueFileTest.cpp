@@ -683,26 +683,29 @@ TEST(CatalogueSaveTest, RefusesWhatNoLoadCouldRead) {
         const char* name;
         std::size_t commentBytes;
         int entries;
+        CatalogueFileLimits limits;
         CatalogueSaveError error;
     };
     const Case cases[] = {
-        {"LongestEntrySaved", longest, 1, CatalogueSaveError::None},
+        {"LongestEntrySaved", longest, 1, {}, CatalogueSaveError::None},
         // Refused by libxml2 when read in large pieces: its lookahead limit counted them together.
-        {"RunOfLongEntriesSaved", longest, 3, CatalogueSaveError::None},
-        {"EntryTooLong", longest + 1, 1, CatalogueSaveError::EntryTooLong},
-        {"FileTooLarge", kMaxCatalogueFileBytes / 14, 15, CatalogueSaveError::FileTooLarge},
+        {"RunOfLongEntriesSaved", 4'000'000, 3, {}, CatalogueSaveError::None},
+        {"EntryTooLong", longest + 1, 1, {}, CatalogueSaveError::EntryTooLong},
+        // Past the file limit (a smaller one here: 128 MiB would take the sanitizer builds minutes).
+        {"FileTooLarge", 3'000, 40, {kMaxCatalogueLineBytes, 100'000}, CatalogueSaveError::FileTooLarge},
+        {"FileUpToTheLimitSaved", 3'000, 40, {kMaxCatalogueLineBytes, 200'000}, CatalogueSaveError::None},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempFolder folder;
         SoundCatalogue catalogue;
         for (int i = 1; i <= c.entries; ++i) {
-            catalogue.AddOrUpdate(i, std::string(c.commentBytes, static_cast<char>('a' + i)), false, false, false,
+            catalogue.AddOrUpdate(i, std::string(c.commentBytes, static_cast<char>('a' + i % 26)), false, false, false,
                                   nullptr);
         }
         CatalogueSaveError error = CatalogueSaveError::CannotWrite;
         const bool written = WriteCatalogueDocument(BuildCatalogueDocument(catalogue, false, "UTF-8"),
-                                                    (folder / "out.xml").string(), &error);
+                                                    (folder / "out.xml").string(), &error, c.limits);
         EXPECT_EQ(error, c.error);
         EXPECT_EQ(written, c.error == CatalogueSaveError::None);
         if (written) {
