@@ -8,10 +8,14 @@
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -107,6 +111,54 @@ void Load(benchmark::State& state, const char* codePage) {
     }
 }
 
+// The hook pump's question during a load: one thread asks IsMuted every 100 microseconds, as packets
+// come, while the load runs; the longest single wait is reported. Arg 0: the load as it is (entries read first, the
+// lock held only for the swap); arg 1: the simplest alternative, the whole read done inside one Edit that holds the
+// lock, as it used to be.
+void LookupWaitDuringLoad(benchmark::State& state, const char* codePage) {
+    SaveFull(BenchScratch().File());
+    SoundCatalogue catalogue;
+    FillFullCatalogue(catalogue);
+    const bool underOneLock = state.range(0) != 0;
+    double longest = 0;
+    for (auto _ : state) {
+        std::atomic<bool> loading{true};
+        std::atomic<bool> asking{false};
+        double worst = 0;
+        std::thread pump([&] {
+            std::uint16_t number = 1;
+            while (loading.load()) {
+                const auto start = std::chrono::steady_clock::now();
+                benchmark::DoNotOptimize(catalogue.IsMuted(number));
+                worst = std::max(
+                    worst, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+                number = static_cast<std::uint16_t>(number % 0xFFFE + 1);
+                asking = true;
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            }
+        });
+        while (!asking.load()) {
+        }
+        std::optional<CatalogueDocument> document = ParseCatalogueFile(BenchScratch().File());
+        bool loaded = document.has_value();
+        if (loaded && underOneLock) {
+            SoundCatalogue::Edit edit = catalogue.BeginEdit();
+            edit.Clear(nullptr);
+            ReadCatalogueNodes(xmlDocGetRootElement(document->get()), edit, codePage);
+        } else if (loaded) {
+            loaded = ApplyCatalogueDocument(*document, catalogue, nullptr, codePage);
+        }
+        loading = false;
+        pump.join();
+        if (!loaded || catalogue.Count() != 0xFFFE) {
+            state.SkipWithError("load failed");
+            break;
+        }
+        longest = std::max(longest, worst);
+    }
+    state.counters["longest_lookup_wait_ms"] = longest;
+}
+
 void Silent(void*, const char*, ...) {}
 
 } // namespace
@@ -131,6 +183,16 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Parse", Parse)->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("Load/UTF-8", Load, "UTF-8")->Unit(benchmark::kMillisecond)->UseRealTime();
     benchmark::RegisterBenchmark("Load/CP932", Load, "CP932")->Unit(benchmark::kMillisecond)->UseRealTime();
+    for (const char* codePage : {"UTF-8", "CP932"}) {
+        benchmark::RegisterBenchmark((std::string("LookupWaitDuringLoad/") + codePage).c_str(), LookupWaitDuringLoad,
+                                     codePage)
+            ->ArgName("underOneLock")
+            ->Arg(0)
+            ->Arg(1)
+            ->Iterations(5)
+            ->Unit(benchmark::kMillisecond)
+            ->UseRealTime();
+    }
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) {
         return 1;

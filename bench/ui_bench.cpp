@@ -1,31 +1,76 @@
-// The dialog's costs with a full catalogue (65,534 sounds), on the offscreen platform:
-// - RebuildSoundList alone;
-// - one auto-added sound end to end: packet into the fake hook, verdict out, list rebuilt, with
-//   move-to-end on (the UI thread keeps processing events while it waits);
+// The dialog's costs with a full catalogue (65,534 sounds). Offscreen by default; under
+// tools/bench-ui-desktop.sh on a real X window, with and without the desktop's accessibility bus.
+// - RebuildSoundList alone, and with the list painted;
+// - one auto-added sound end to end, each timed on its own (p50, p99, max in microseconds):
+//   through the in-process fake hook, and through the hook socket (the EVENT frame sent by a peer
+//   until its VERDICT frame is back), for a new sound, a listed one that stays, and a listed one
+//   that moves from the top to the end;
+// - a flood of 200 sounds a second with auto-add on: the UI thread's share of one core;
 // - the verdict for a muted or an unknown sound with auto-add off while the UI thread is blocked
 //   (it waits on the fake library without looking at its events), which shows that this path
 //   never needs the UI thread.
 
 #include "DialogFixture.h"
+#include "HookProtocol.h"
+#include "SocketHookLibrary.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <random>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-// The tests' program around one dialog, the catalogue filled with every storable number.
+using Clock = std::chrono::steady_clock;
+
+static constexpr std::uint16_t kLastNumber = 0xFFFE;
+
+// New sounds for the end-to-end runs: the last numbers are left out of the catalogue and played
+// one after another, so it holds 63,535 entries at the first and 65,534 at the last.
+static constexpr std::uint16_t kNewSounds = 2000;
+static constexpr std::uint16_t kFirstNewSound = kLastNumber - kNewSounds + 1;
+
+// Every storable number below `end`, in number order; every 97th muted.
+static void FillCatalogue(SoundCatalogue& catalogue, std::uint32_t end = kLastNumber + 1) {
+    for (std::uint32_t number = 1; number < end; ++number)
+        catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false, nullptr);
+}
+
+static void TickBox(CKestruneDlg& dialog, const char* box) {
+    dialog.findChild<QCheckBox*>(QString::fromLatin1(box))->click();
+}
+
+static void ReportPercentiles(benchmark::State& state, std::vector<double>& micros) {
+    if (micros.empty())
+        return;
+    std::sort(micros.begin(), micros.end());
+    const auto at = [&](double q) {
+        return micros[static_cast<std::size_t>(q * static_cast<double>(micros.size() - 1))];
+    };
+    state.counters["p50_us"] = at(0.50);
+    state.counters["p99_us"] = at(0.99);
+    state.counters["max_us"] = micros.back();
+}
+
+// The tests' program around one dialog, the catalogue filled.
 struct Program : DialogFixture {
-    Program() {
-        for (std::uint32_t number = 1; number <= 0xFFFE; ++number)
-            catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false,
-                                  nullptr);
+    explicit Program(std::uint32_t end = kLastNumber + 1) {
+        FillCatalogue(catalogue, end);
         dialog->RebuildSoundList();
         QCoreApplication::processEvents();
     }
-    void Tick(const char* box) { dialog->findChild<QCheckBox*>(QString::fromLatin1(box))->click(); }
 
     // Pushes one sound packet and waits for its verdict; the UI thread serves the pump meanwhile
     // only when `serveUi`.
@@ -42,13 +87,212 @@ struct Program : DialogFixture {
     }
 };
 
+// The same program on the hook socket, with the game's side of it in the benchmark.
+class SocketProgram {
+public:
+    // Null when the socket cannot be set up.
+    static std::unique_ptr<SocketProgram> Open(std::uint32_t end) {
+        char folder[] = "/tmp/kestrune-ui-bench-XXXXXX";
+        if (mkdtemp(folder) == nullptr)
+            return nullptr;
+        std::string error;
+        auto library = SocketHookLibrary::Open(std::string(folder) + "/hook.sock", error);
+        if (!library) {
+            std::filesystem::remove_all(folder);
+            return nullptr;
+        }
+        auto program = std::unique_ptr<SocketProgram>(new SocketProgram(folder, std::move(library), end));
+        return program->Attach() ? std::move(program) : nullptr;
+    }
+    ~SocketProgram() {
+        dialog.reset();
+        if (m_peer >= 0)
+            close(m_peer);
+        m_bridge.Stop();
+        std::filesystem::remove_all(m_folder);
+    }
+
+    SoundCatalogue catalogue;
+
+    // Sends the EVENT of one sound packet and waits for its VERDICT (not on the UI thread, unless the
+    // sound needs nothing of it).
+    std::uint32_t PlayOne(std::uint16_t number) {
+        const auto event = EncodeEvent(kPacketFromServer, 0, SoundPacket(number));
+        if (!Send(event.data(), event.size()))
+            return kNoVerdict;
+        for (;;) {
+            Frame frame;
+            const auto result = m_reader.Next(frame);
+            if (result == FrameReader::Result::Error)
+                return kNoVerdict;
+            if (result == FrameReader::Result::Frame) {
+                if (frame.type == FrameType::Verdict)
+                    return frame.verdict;
+                continue;
+            }
+            const auto space = m_reader.WritableSpace();
+            const ssize_t got = recv(m_peer, space.data(), space.size(), 0);
+            if (got > 0)
+                m_reader.Commit(static_cast<std::size_t>(got));
+            else if (got == 0 || errno != EINTR)
+                return kNoVerdict;
+        }
+    }
+
+    std::unique_ptr<CKestruneDlg> dialog;
+
+private:
+    static constexpr std::uint32_t kNoVerdict = 0xFFFFFFFFu;
+
+    SocketProgram(std::string folder, std::unique_ptr<SocketHookLibrary> library, std::uint32_t end)
+        : m_folder(std::move(folder)), m_library(std::move(library)) {
+        m_bridge.Start();
+        dialog = std::make_unique<CKestruneDlg>(m_services);
+        dialog->OnInitDialog(); // clears the catalogue
+        dialog->show();
+        FillCatalogue(catalogue, end);
+        dialog->RebuildSoundList();
+    }
+
+    bool Attach() {
+        m_peer = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        m_library->Path().copy(address.sun_path, sizeof(address.sun_path) - 1);
+        if (m_peer < 0 || connect(m_peer, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0)
+            return false;
+        const auto hello = EncodeHello(0);
+        // A first sound, muted, proves the peer attached (its verdict comes back without the UI).
+        return Send(hello.data(), hello.size()) && PlayOne(97) == 1;
+    }
+
+    bool Send(const std::uint8_t* data, std::size_t length) {
+        while (length > 0) {
+            const ssize_t sent = send(m_peer, data, length, MSG_NOSIGNAL);
+            if (sent <= 0)
+                return false;
+            data += sent;
+            length -= static_cast<std::size_t>(sent);
+        }
+        return true;
+    }
+
+    std::string m_folder;
+    std::unique_ptr<SocketHookLibrary> m_library;
+    PacketHandlerTable m_handlers;
+    ActiveDialog m_activeDialog;
+    PlayerPosition m_position;
+    SoundObserver m_soundObserver{catalogue, m_activeDialog};
+    PlayerObserver m_playerObserver{m_position};
+    HookBridge m_bridge{*m_library, m_handlers};
+    DialogServices m_services{catalogue,      m_bridge,   *m_library,      *m_library,      m_handlers,
+                              m_activeDialog, m_position, m_soundObserver, m_playerObserver};
+    int m_peer = -1;
+    FrameReader m_reader{FrameSender::Program};
+};
+
+// Which sound an end-to-end iteration plays.
+enum Played : int {
+    kNewSound = 0,    // not listed: appended (the catalogue then holds 63,535 to 65,534)
+    kListedStays = 1, // listed, move-to-end off
+    kListedMoves = 2, // listed, move-to-end on: the top row moves to the end
+};
+
+static const char* PlayedName(int played) {
+    return played == kNewSound      ? "new sound appended"
+           : played == kListedStays ? "listed, stays"
+                                    : "listed, moves to end";
+}
+
+// Where the catalogue of a run ends: before the new sounds, or full.
+static std::uint32_t CatalogueEnd(int played) {
+    return played == kNewSound ? kFirstNewSound : kLastNumber + 1;
+}
+
+// The sound iteration `i` plays. Listed ones that move are taken from the top; the list starts in
+// number order and muted sounds are never moved, so the top unmuted row is the next unmuted number.
+static std::uint16_t SoundToPlay(int played, int i) {
+    if (played == kNewSound)
+        return static_cast<std::uint16_t>(kFirstNewSound + i % kNewSounds);
+    if (played == kListedStays)
+        return static_cast<std::uint16_t>(1 + i % 96); // never a muted one
+    const int unmuted = i + i / 96;                    // skips 97, 194, ...
+    return static_cast<std::uint16_t>(1 + unmuted);
+}
+
+// One sound at a time from the game's side on its own thread, a few milliseconds apart, while the
+// UI thread runs its ordinary event loop (painting included); each sound timed from its EVENT to its
+// VERDICT. `play(number)` runs on the game's thread and gives the verdict.
+template <class Play> static void EndToEnd(benchmark::State& state, CKestruneDlg& dialog, Play&& play) {
+    constexpr int kSounds = 1000;
+    constexpr auto kApart = std::chrono::milliseconds(4);
+    const int played = static_cast<int>(state.range(0));
+    if (played == kListedMoves)
+        TickBox(dialog, "moveToEndCheckBox");
+    TickBox(dialog, "autoAddCheckBox"); // reads the move-to-end box as well
+    std::vector<double> micros;
+    micros.reserve(kSounds);
+    std::atomic<bool> blocked{false};
+    for (auto _ : state) {
+        std::atomic<bool> done{false};
+        std::thread game([&] {
+            for (int i = 0; i < kSounds && !blocked; ++i) {
+                const auto start = Clock::now();
+                blocked = play(SoundToPlay(played, i)) != 0;
+                micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+                std::this_thread::sleep_for(kApart);
+            }
+            done = true;
+        });
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (done)
+                loop.quit();
+        });
+        poll.start(20);
+        loop.exec();
+        game.join();
+    }
+    const SoundListModel& model = dialog.ListModel();
+    if (blocked)
+        state.SkipWithError("an unmuted sound was blocked");
+    else if (played != kListedStays && model.Row(model.rowCount() - 1).number != SoundToPlay(played, kSounds - 1))
+        state.SkipWithError("the last sound played is not the list's last row");
+    state.SetLabel(PlayedName(played));
+    state.counters["rows"] = model.rowCount();
+    ReportPercentiles(state, micros);
+}
+
 static void BM_RebuildSoundList(benchmark::State& state) {
     Program program;
     for (auto _ : state)
         program.dialog->RebuildSoundList();
     state.counters["rows"] = program.dialog->ListModel().rowCount();
 }
-BENCHMARK(BM_RebuildSoundList)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildSoundList)->Unit(benchmark::kMicrosecond);
+
+// One change and the rebuild that shows it, without the hook; arg paint: the list is painted after.
+static void BM_ChangeAndRebuild(benchmark::State& state) {
+    const int played = static_cast<int>(state.range(0));
+    const bool paint = state.range(1) != 0;
+    Program program(CatalogueEnd(played));
+    QWidget& list = *program.dialog->findChild<QWidget*>(QStringLiteral("soundList"));
+    int i = 0;
+    for (auto _ : state) {
+        const std::uint16_t number = SoundToPlay(played, i++);
+        program.catalogue.AddOrUpdate(number, "a comment", false, played != kListedMoves, false, nullptr);
+        program.dialog->RebuildSoundList();
+        if (paint)
+            list.repaint();
+    }
+    state.SetLabel(PlayedName(played));
+}
+BENCHMARK(BM_ChangeAndRebuild)
+    ->ArgNames({"played", "paint"})
+    ->ArgsProduct({{kNewSound, kListedStays, kListedMoves}, {0, 1}})
+    ->Iterations(kNewSounds)
+    ->Unit(benchmark::kMicrosecond);
 
 static void BM_RebuildSoundListAndPaint(benchmark::State& state) {
     Program program;
@@ -58,24 +302,93 @@ static void BM_RebuildSoundListAndPaint(benchmark::State& state) {
         list.repaint();
     }
 }
-BENCHMARK(BM_RebuildSoundListAndPaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RebuildSoundListAndPaint)->Unit(benchmark::kMicrosecond);
 
+// The in-process fake hook: EVENT pushed, the pump's verdict recorded.
 static void BM_AutoAddEndToEnd(benchmark::State& state) {
-    Program program;
-    program.Tick("moveToEndCheckBox");
-    program.Tick("autoAddCheckBox"); // reads the move-to-end box as well
-    std::uint16_t number = 1;
-    for (auto _ : state) {
-        if (number % 97 == 0) // muted ones are blocked, not added
-            ++number;
-        const std::uint32_t verdict = program.PlayOne(number++, true);
-        if (verdict != 0)
-            state.SkipWithError("an unmuted sound was blocked");
-    }
-    if (program.dialog->ListModel().Row(program.dialog->ListModel().rowCount() - 1).number != number - 1)
-        state.SkipWithError("the last played sound is not the list's last row");
+    Program program(CatalogueEnd(static_cast<int>(state.range(0))));
+    EndToEnd(state, *program.dialog, [&](std::uint16_t number) { return program.PlayOne(number, false); });
 }
-BENCHMARK(BM_AutoAddEndToEnd)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AutoAddEndToEnd)
+    ->ArgName("played")
+    ->DenseRange(kNewSound, kListedMoves)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The hook socket: an EVENT frame from the peer until its VERDICT frame is back at the peer.
+static void BM_AutoAddOverSocket(benchmark::State& state) {
+    const auto program = SocketProgram::Open(CatalogueEnd(static_cast<int>(state.range(0))));
+    if (!program) {
+        state.SkipWithError("the hook socket could not be set up");
+        return;
+    }
+    EndToEnd(state, *program->dialog, [&](std::uint16_t number) { return program->PlayOne(number); });
+}
+BENCHMARK(BM_AutoAddOverSocket)
+    ->ArgName("played")
+    ->DenseRange(kNewSound, kListedMoves)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+static double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+}
+
+// 200 sounds a second for five seconds, drawn from all numbers, with auto-add and move-to-end on;
+// the UI thread runs its ordinary event loop meanwhile. Arg: rows listed at the start (a full
+// catalogue, or a list as a player's grows it, where most sounds are new). Reports the UI thread's
+// CPU time over the wall time (1.0: a whole core).
+static void BM_FloodUiThreadCpu(benchmark::State& state) {
+    Program program;
+    const auto startRows = static_cast<std::uint32_t>(state.range(0));
+    for (std::uint32_t number = startRows + 1; number <= kLastNumber; ++number)
+        program.catalogue.Remove(static_cast<std::int32_t>(number));
+    program.dialog->RebuildSoundList();
+    TickBox(*program.dialog, "moveToEndCheckBox");
+    TickBox(*program.dialog, "autoAddCheckBox");
+    constexpr int kSounds = 1000;
+    constexpr auto kInterval = std::chrono::milliseconds(5);
+    double share = 0;
+    for (auto _ : state) {
+        const std::size_t first = program.hook.VerdictCount();
+        std::atomic<bool> fed{false};
+        std::thread feeder([&] {
+            std::mt19937 random(5);
+            auto next = Clock::now();
+            for (int i = 0; i < kSounds; ++i) {
+                program.hook.PushPacket(SoundPacket(static_cast<std::uint16_t>(1 + random() % kLastNumber)));
+                next += kInterval;
+                std::this_thread::sleep_until(next);
+            }
+            fed = true;
+        });
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (fed && program.hook.VerdictCount() >= first + kSounds)
+                loop.quit();
+        });
+        poll.start(50);
+        const double cpu = ThreadCpuSeconds();
+        const auto wall = Clock::now();
+        loop.exec();
+        share = (ThreadCpuSeconds() - cpu) / std::chrono::duration<double>(Clock::now() - wall).count();
+        feeder.join();
+    }
+    state.counters["ui_core_share"] = share;
+    state.counters["rows_at_end"] = program.dialog->ListModel().rowCount();
+}
+BENCHMARK(BM_FloodUiThreadCpu)
+    ->ArgName("rows")
+    ->Arg(2000)
+    ->Arg(65534)
+    ->Iterations(1)
+    ->Unit(benchmark::kSecond)
+    ->UseRealTime();
 
 // Arg 0: a muted sound (blocked); arg 1: an unknown-to-the-dialog sound with auto-add off (passes).
 static void BM_VerdictWithUiThreadBlocked(benchmark::State& state) {

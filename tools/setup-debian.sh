@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev
+    qt6-base-dev libgl-dev qt6-translations-l10n
     libxml2-dev libxml2-utils
     libxcb1-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
@@ -13,6 +13,7 @@ packages=(
     fonts-ipafont-gothic
     xvfb xauth
     dpkg-dev file lintian desktop-file-utils appstream man-db
+    openbox xdotool at-spi2-core dbus-daemon gir1.2-atspi-2.0 python3-gi
 )
 
 missing=()

@@ -2,9 +2,11 @@
 
 #include "CKestruneDlg.h"
 #include "DialogServices.h"
+#include "QtTranslations.h"
 
 #include <QFont>
 #include <QIcon>
+#include <QLocale>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -29,6 +31,8 @@ CKestruneApp::CKestruneApp(int& argc, char** argv) : QApplication(argc, argv) {
 }
 
 bool CKestruneApp::InitInstance(DialogServices& services) {
+    InstallQtTranslations(*this, QLocale::system());
+
     // The dialog's font is a Windows one; IPAPGothic is drawn to the same metrics.
     QFont::insertSubstitution(QStringLiteral("MS UI Gothic"), QStringLiteral("IPAPGothic"));
 

@@ -42,22 +42,46 @@ std::string XmlSafe(std::string text) {
     return text;
 }
 
-std::string AttributeText(xmlNodePtr node, const char* name, const std::string& codePage) {
+// An absent attribute gives an empty text.
+std::string AttributeText(xmlNodePtr node, const char* name, CodePageConverter& toAnsi) {
     const std::unique_ptr<xmlChar, void (*)(xmlChar*)> value(xmlGetProp(node, Xml(name)),
                                                              [](xmlChar* p) { xmlFree(p); });
-    return Utf8ToAnsi(reinterpret_cast<const char*>(value.get()), codePage);
+    return value ? toAnsi(reinterpret_cast<const char*>(value.get())) : std::string();
 }
 
-void ReadEntry(xmlNodePtr node, SoundCatalogue::Edit& edit, const std::string& codePage) {
-    const std::int32_t number = ParseSoundNumber(AttributeText(node, "no", codePage));
-    const std::string comment = AttributeText(node, "comment", codePage);
-    std::string mute = AttributeText(node, "mute", codePage);
+SoundEntry ReadEntry(xmlNodePtr node, CodePageConverter& toAnsi) {
+    const std::int32_t number = ParseSoundNumber(AttributeText(node, "no", toAnsi));
+    std::string comment = AttributeText(node, "comment", toAnsi);
+    std::string mute = AttributeText(node, "mute", toAnsi);
     for (char& c : mute) {
         if (c >= 'A' && c <= 'Z') {
             c = static_cast<char>(c - 'A' + 'a');
         }
     }
-    edit.AddOrUpdate(number, comment, mute == "yes", false);
+    return SoundEntry{static_cast<std::uint16_t>(number), mute == "yes", std::move(comment)};
+}
+
+// Calls read(node) for every node that holds an entry, in document order.
+template <class Read> void WalkCatalogueNodes(xmlNodePtr first, Read&& read) {
+    // Where to go on once a child list is done, innermost last.
+    std::vector<xmlNodePtr> resume;
+    xmlNodePtr node = first;
+    while (node != nullptr || !resume.empty()) {
+        if (node == nullptr) {
+            node = resume.back();
+            resume.pop_back();
+        } else if (xmlChildElementCount(node) != 0) {
+            if (node->next != nullptr) {
+                resume.push_back(node->next);
+            }
+            node = node->children;
+        } else {
+            if (xmlStrcmp(node->name, Xml("text")) != 0) {
+                read(node);
+            }
+            node = node->next;
+        }
+    }
 }
 
 // The file a save replaces: the path itself, or the end of its chain of symbolic links, so that
@@ -97,16 +121,9 @@ mode_t NewFileMode() {
     return 0666 & ~mask;
 }
 
-// The library unpacks gzip and xz files by itself: a file of a few kilobytes could then unfold
-// into a tree of gigabytes. A catalogue is plain XML.
-bool LooksCompressed(const std::string& path) {
-    unsigned char head[6] = {};
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) {
-        return false;
-    }
-    const ssize_t n = read(fd, head, sizeof head);
-    close(fd);
+// A catalogue is plain XML: a compressed file is not one (the library's own file reader would
+// unpack gzip and xz unasked, and a few kilobytes could unfold into a tree of gigabytes).
+bool LooksCompressed(const unsigned char* head, std::size_t n) {
     const bool gzip = n >= 2 && head[0] == 0x1F && head[1] == 0x8B;
     const bool xz = n >= 6 && head[0] == 0xFD && head[1] == '7' && head[2] == 'z' && head[3] == 'X' && head[4] == 'Z' &&
                     head[5] == 0x00;
@@ -114,36 +131,74 @@ bool LooksCompressed(const std::string& path) {
     return gzip || xz || lzma;
 }
 
-struct FdSink {
+// Hands the parser the file a little at a time. Fed in large reads, libxml2 stops discarding what it
+// has parsed, and a run of long elements (a dozen comments of a megabyte) then trips its 10 MB
+// lookahead limit ("Huge input lookup"); in reads of its own chunk size it discards as it goes, so
+// only one element longer than kMaxCatalogueLineBytes is refused, wherever it stands.
+struct FileSource {
+    static constexpr int kChunk = 250; // libxml2's INPUT_CHUNK
     int fd;
-    bool failed = false;
 };
 
-// Writes everything or fails: libxml2's own fd writer takes a short write as done.
-int WriteAll(void* context, const char* buffer, int length) {
-    auto& sink = *static_cast<FdSink*>(context);
-    for (int done = 0; done < length;) {
-        const ssize_t n = write(sink.fd, buffer + done, static_cast<std::size_t>(length - done));
+int ReadChunk(void* context, char* buffer, int length) {
+    const int fd = static_cast<FileSource*>(context)->fd;
+    for (;;) {
+        const ssize_t n = read(fd, buffer, static_cast<std::size_t>(std::min(length, FileSource::kChunk)));
+        if (n >= 0 || errno != EINTR) {
+            return n < 0 ? -1 : static_cast<int>(n);
+        }
+    }
+}
+
+int CloseNothing(void*) {
+    return 0;
+}
+
+int AppendToString(void* context, const char* buffer, int length) {
+    static_cast<std::string*>(context)->append(buffer, static_cast<std::size_t>(length));
+    return length;
+}
+
+// Exactly what xmlSaveFormatFileEnc(…, "UTF-8", 1) writes.
+bool Serialise(xmlDocPtr doc, std::string& bytes) {
+    xmlOutputBufferPtr buffer =
+        xmlOutputBufferCreateIO(AppendToString, nullptr, &bytes, xmlFindCharEncodingHandler("UTF-8"));
+    return buffer != nullptr && xmlSaveFormatFileTo(buffer, doc, "UTF-8", 1) >= 0;
+}
+
+std::size_t LongestLine(const std::string& bytes) {
+    std::size_t longest = 0;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = std::min(bytes.find('\n', start), bytes.size());
+        longest = std::max(longest, end - start);
+        start = end + 1;
+    }
+    return longest;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    for (std::size_t done = 0; done < bytes.size();) {
+        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            sink.failed = true;
-            return -1;
+            return false;
         }
-        done += static_cast<int>(n);
+        done += static_cast<std::size_t>(n);
     }
-    return length;
+    return true;
 }
 
-// Exactly what xmlSaveFormatFileEnc(…, "UTF-8", 1) writes, sent to an open file.
-bool SaveToFd(xmlDocPtr doc, int fd) {
-    FdSink sink{fd};
-    xmlOutputBufferPtr buffer = xmlOutputBufferCreateIO(WriteAll, nullptr, &sink, xmlFindCharEncodingHandler("UTF-8"));
-    if (buffer == nullptr) {
+// What the plain call does to an existing file: truncate it and write it through.
+bool WriteInPlace(const std::string& target, const std::string& bytes) {
+    const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
         return false;
     }
-    return xmlSaveFormatFileTo(buffer, doc, "UTF-8", 1) >= 0 && !sink.failed;
+    bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
+    written = close(fd) == 0 && written;
+    return written;
 }
 
 void SyncFolder(const std::string& file) {
@@ -158,29 +213,32 @@ void SyncFolder(const std::string& file) {
 
 // The parser keeps references to the document's own entities inside attribute values, and xmlGetProp
 // expands them on every read: a file of a few kilobytes can declare one large entity and refer to it
-// many times, and the reads would then build gigabytes. The expanded size is counted beforehand, and
-// a document whose attribute references expand past the parser's own limit for one literal
-// attribute value is refused like a file that is not well-formed.
+// many times, and the reads would then build gigabytes. The expanded sizes are counted beforehand:
+// a document with one value that would expand past the parser's own limit for a literal value, or
+// with values that would expand together past the largest file that is read at all, is refused like
+// a file that is not well-formed.
 class EntityExpansion {
 public:
-    static constexpr std::size_t Limit = 10'000'000;
+    static constexpr std::size_t kValueLimit = kMaxCatalogueValueBytes;
+    static constexpr std::uint64_t kTotalLimit = kMaxCatalogueFileBytes;
 
     explicit EntityExpansion(xmlDocPtr doc) : m_doc(doc) {}
 
-    // False once everything counted so far expands past the limit.
-    bool Count(xmlNodePtr values) {
-        m_total = std::min(m_total + Length(values, 0), Limit + 1);
-        return m_total <= Limit;
+    // False once this value, or all counted so far, expand past their limit.
+    bool Count(xmlNodePtr value) {
+        const std::size_t length = Length(value, 0);
+        m_total += length;
+        return length <= kValueLimit && m_total <= kTotalLimit;
     }
 
 private:
-    // What xmlNodeListGetString(doc, list, 1) would give, in bytes, saturated past the limit.
+    // What xmlNodeListGetString(doc, list, 1) would give, in bytes, saturated past the value limit.
     std::size_t Length(xmlNodePtr list, int depth) {
         if (depth > 64) {
-            return Limit + 1;
+            return kValueLimit + 1;
         }
         std::size_t length = 0;
-        for (xmlNodePtr node = list; node != nullptr && length <= Limit; node = node->next) {
+        for (xmlNodePtr node = list; node != nullptr && length <= kValueLimit; node = node->next) {
             if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
                 length += static_cast<std::size_t>(xmlStrlen(node->content));
             } else if (node->type == XML_ENTITY_REF_NODE) {
@@ -194,12 +252,12 @@ private:
                                                    : (m_lengths[entity] = Length(entity->children, depth + 1));
             }
         }
-        return std::min(length, Limit + 1);
+        return std::min(length, kValueLimit + 1);
     }
 
     xmlDocPtr m_doc;
     std::unordered_map<xmlEntityPtr, std::size_t> m_lengths;
-    std::size_t m_total = 0;
+    std::uint64_t m_total = 0;
 };
 
 bool ExpandsTooFar(xmlDocPtr doc) {
@@ -276,11 +334,12 @@ CatalogueDocument BuildCatalogueDocument(const SoundCatalogue& catalogue, bool s
     xmlNodePtr root = xmlNewNode(nullptr, Xml("mute"));
     xmlDocSetRootElement(document.get(), root);
 
-    const std::string yes = AnsiToUtf8("yes", codePage);
-    const std::string no = AnsiToUtf8("no", codePage);
+    CodePageConverter toUtf8(codePage, "UTF-8");
+    const std::string yes = toUtf8("yes");
+    const std::string no = toUtf8("no");
     const auto append = [&](const SoundEntry& entry) {
         const std::string number = "0x" + FormatSoundNumber(entry.number);
-        const std::string comment = XmlSafe(AnsiToUtf8(entry.comment, codePage));
+        const std::string comment = XmlSafe(toUtf8(entry.comment));
         AppendElement(
             root, "sound", "",
             {{"no", number.c_str()}, {"mute", (entry.mute ? yes : no).c_str()}, {"comment", comment.c_str()}});
@@ -294,8 +353,22 @@ CatalogueDocument BuildCatalogueDocument(const SoundCatalogue& catalogue, bool s
     return document;
 }
 
-bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path) {
-    if (document.get() == nullptr || path.empty()) {
+bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string& path, CatalogueSaveError* error,
+                            const CatalogueFileLimits& limits) {
+    CatalogueSaveError ignored = CatalogueSaveError::None;
+    CatalogueSaveError& result = error != nullptr ? *error : ignored;
+    result = CatalogueSaveError::CannotWrite;
+    std::string bytes;
+    if (document.get() == nullptr || path.empty() || !Serialise(document.get(), bytes)) {
+        return false;
+    }
+    // Every element stands on a line of its own (line breaks in values are written as references).
+    if (LongestLine(bytes) > limits.lineBytes) {
+        result = CatalogueSaveError::EntryTooLong;
+        return false;
+    }
+    if (bytes.size() > limits.fileBytes) {
+        result = CatalogueSaveError::FileTooLarge;
         return false;
     }
     const std::string target = SaveTarget(path);
@@ -304,8 +377,16 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
     }
     struct stat existing {};
     const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) {
-        return false; // a folder, a device or a pipe is never replaced
+    if (exists) {
+        if (!S_ISREG(existing.st_mode)) {
+            return false; // a folder, a device or a pipe is never replaced
+        }
+        // The plain call's own test: may this user open the file for writing? (Not truncated here.)
+        const int probe = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+        if (probe < 0) {
+            return false;
+        }
+        close(probe);
     }
 
     std::string temporary = target + ".XXXXXX";
@@ -316,14 +397,31 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
         fd = mkstemp(temporary.data());
     }
     if (fd < 0) {
+        // No new file can be made beside it (a folder the user may not write): the plain call
+        // would still write an existing file in place.
+        if (exists && WriteInPlace(target, bytes)) {
+            result = CatalogueSaveError::None;
+            return true;
+        }
         return false;
     }
     if (exists) {
-        // Only root can give the file away; anyone else keeps it as their own.
-        [[maybe_unused]] const int ignored = fchown(fd, existing.st_uid, existing.st_gid);
+        struct stat made {};
+        const bool sameOwner =
+            fstat(fd, &made) == 0 && made.st_uid == existing.st_uid && made.st_gid == existing.st_gid;
+        if (existing.st_nlink > 1 || (!sameOwner && fchown(fd, existing.st_uid, existing.st_gid) != 0)) {
+            // A replacement would take the file from its owner or group, or from its other links.
+            close(fd);
+            unlink(temporary.c_str());
+            if (!WriteInPlace(target, bytes)) {
+                return false;
+            }
+            result = CatalogueSaveError::None;
+            return true;
+        }
     }
     bool written = fchmod(fd, exists ? existing.st_mode & 07777 : NewFileMode()) == 0;
-    written = written && SaveToFd(document.get(), fd) && fsync(fd) == 0;
+    written = written && WriteAll(fd, bytes) && fsync(fd) == 0;
     written = close(fd) == 0 && written;
     written = written && rename(temporary.c_str(), target.c_str()) == 0;
     if (!written) {
@@ -331,23 +429,39 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
         return false;
     }
     SyncFolder(target);
+    result = CatalogueSaveError::None;
     return true;
 }
 
 std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
-    // Only a regular local file is parsed: a pipe would block the parse forever, and the library
-    // would otherwise fetch a path that reads as a URL, or open another file named by the path
-    // with its %-escapes decoded when the path itself does not exist.
+    // The file is opened here and only its bytes reach the library: it would otherwise fetch a path
+    // that reads as a URL, or open another file named by the path with its %-escapes decoded when
+    // the path itself does not exist. Only a regular file is read (a pipe would block for ever).
+    if (path.empty()) {
+        return std::nullopt;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    struct Closer {
+        int fd;
+        ~Closer() { close(fd); }
+    } closer{fd};
     struct stat st {};
-    if (path.empty() || stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    // A parsed tree takes several times the file's size; a full catalogue file is a few megabytes.
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+        static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes) {
         return std::nullopt;
     }
-    // A parsed tree takes tens of times the file's size; a full catalogue file is a few megabytes.
-    if (static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes || LooksCompressed(path)) {
+    unsigned char head[6] = {};
+    const ssize_t headLength = pread(fd, head, sizeof head, 0);
+    if (headLength < 0 || LooksCompressed(head, static_cast<std::size_t>(headLength))) {
         return std::nullopt;
     }
-    const std::string local = path.front() == '/' ? path : "./" + path;
-    xmlDocPtr doc = xmlParseFile(local.c_str());
+    FileSource source{fd};
+    // The options of xmlParseFile (none), and never the network.
+    xmlDocPtr doc = xmlReadIO(ReadChunk, CloseNothing, &source, path.c_str(), nullptr, XML_PARSE_NONET);
     if (doc == nullptr) {
         return std::nullopt;
     }
@@ -364,30 +478,21 @@ bool ApplyCatalogueDocument(const CatalogueDocument& document, SoundCatalogue& c
     if (root == nullptr || root->children == nullptr) {
         return false;
     }
-    SoundCatalogue::Edit edit = catalogue.BeginEdit();
-    edit.Clear(view);
-    ReadCatalogueNodes(root, edit, codePage);
+    catalogue.Replace(ReadCatalogueNodes(root, codePage), view);
     return true;
 }
 
+std::vector<SoundEntry> ReadCatalogueNodes(xmlNodePtr first, const std::string& codePage) {
+    std::vector<SoundEntry> entries;
+    CodePageConverter toAnsi("UTF-8", codePage);
+    WalkCatalogueNodes(first, [&](xmlNodePtr node) { entries.push_back(ReadEntry(node, toAnsi)); });
+    return entries;
+}
+
 void ReadCatalogueNodes(xmlNodePtr first, SoundCatalogue::Edit& edit, const std::string& codePage) {
-    // Where to go on once a child list is done, innermost last.
-    std::vector<xmlNodePtr> resume;
-    xmlNodePtr node = first;
-    while (node != nullptr || !resume.empty()) {
-        if (node == nullptr) {
-            node = resume.back();
-            resume.pop_back();
-        } else if (xmlChildElementCount(node) != 0) {
-            if (node->next != nullptr) {
-                resume.push_back(node->next);
-            }
-            node = node->children;
-        } else {
-            if (xmlStrcmp(node->name, Xml("text")) != 0) {
-                ReadEntry(node, edit, codePage);
-            }
-            node = node->next;
-        }
-    }
+    CodePageConverter toAnsi("UTF-8", codePage);
+    WalkCatalogueNodes(first, [&](xmlNodePtr node) {
+        const SoundEntry entry = ReadEntry(node, toAnsi);
+        edit.AddOrUpdate(entry.number, entry.comment, entry.mute, false);
+    });
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,29 @@
 
 // The locale's character set (nl_langinfo(CODESET)); the plain C/POSIX locale counts as UTF-8.
 const std::string& SystemCodePage();
+
+// One conversion, from `from` to `to` (iconv names), kept open for many texts: the file reader and
+// writer convert every attribute with one, since opening iconv for each (about a microsecond)
+// would add a third to a full catalogue's load. The free functions below open one per text.
+// Not for use from two threads at once.
+class CodePageConverter {
+public:
+    // `unitBytes`: the size of one code unit of `from` (2 for UTF-16).
+    CodePageConverter(const std::string& from, const std::string& to, std::size_t unitBytes = 1);
+    ~CodePageConverter();
+    CodePageConverter(const CodePageConverter&) = delete;
+    CodePageConverter& operator=(const CodePageConverter&) = delete;
+
+    // A narrow text, up to its first zero byte.
+    std::string operator()(std::string_view text);
+    // `units` code units at `text` (no zero ends them), as bytes of `to`.
+    std::string Convert(const void* text, std::size_t units);
+
+private:
+    void* m_decode; // iconv descriptors: `from` to UTF-32, UTF-32 to `to`
+    void* m_encode;
+    std::size_t m_unitBytes;
+};
 
 std::u16string AnsiToUtf16(std::string_view text, const std::string& codePage);
 std::u16string AnsiToUtf16(std::string_view text);

@@ -1,5 +1,7 @@
 #include "SoundCatalogue.h"
 
+#include <unordered_set>
+
 // Locking and the view: the view's callbacks may come straight back into the catalogue (a rebuild
 // walks it; deleting the list's rows can raise row notifications that update entries). So the
 // plain members call the view only while they do NOT hold m_lock: AddOrUpdate after releasing it,
@@ -10,12 +12,34 @@ SoundCatalogue::SoundCatalogue() : m_data(std::make_unique<SoundCatalogueData>()
 
 SoundCatalogue::~SoundCatalogue() = default;
 
+// What the journal is told of an AddOrUpdate: nothing when nothing was stored. A view compares the
+// fields of every number a change names, so a move needs no separate update.
+static void Journal(SoundCatalogueJournal& journal, std::int32_t number, SoundCatalogueData::Placed placed) {
+    using Kind = SoundCatalogueJournal::Kind;
+    const auto n = static_cast<std::uint16_t>(number);
+    switch (placed) {
+    case SoundCatalogueData::Placed::Nothing:
+        return;
+    case SoundCatalogueData::Placed::Appended:
+        journal.Record(Kind::Appended, n);
+        return;
+    case SoundCatalogueData::Placed::MovedToEnd:
+        journal.Record(Kind::MovedToEnd, n);
+        return;
+    case SoundCatalogueData::Placed::InPlace:
+        journal.Record(Kind::Updated, n);
+        return;
+    }
+}
+
 void SoundCatalogue::AddOrUpdate(std::int32_t number, std::string_view comment, bool mute, bool keepPosition,
                                  bool refreshView, SoundListView* view) {
     bool stored = false;
     {
         std::unique_lock lock(m_lock);
-        stored = m_data->AddOrUpdate(number, comment, mute, keepPosition);
+        const SoundCatalogueData::Placed placed = m_data->AddOrUpdate(number, comment, mute, keepPosition);
+        Journal(m_journal, number, placed);
+        stored = placed != SoundCatalogueData::Placed::Nothing;
     }
     if (stored && refreshView && view != nullptr) {
         view->RebuildSoundList();
@@ -24,7 +48,9 @@ void SoundCatalogue::AddOrUpdate(std::int32_t number, std::string_view comment, 
 
 void SoundCatalogue::Remove(std::int32_t number) {
     std::unique_lock lock(m_lock);
-    m_data->Remove(number);
+    if (m_data->Remove(number)) {
+        m_journal.Record(SoundCatalogueJournal::Kind::Removed, static_cast<std::uint16_t>(number));
+    }
 }
 
 void SoundCatalogue::Clear(SoundListView* view) {
@@ -33,6 +59,50 @@ void SoundCatalogue::Clear(SoundListView* view) {
     }
     std::unique_lock lock(m_lock);
     m_data->Clear();
+    m_journal.RecordReplaced();
+}
+
+void SoundCatalogue::Replace(std::vector<SoundEntry> entries, SoundListView* view) {
+    auto fresh = std::make_unique<SoundCatalogueData>();
+    for (SoundEntry& entry : entries) {
+        fresh->AddOrUpdate(entry.number, std::move(entry.comment), entry.mute, false);
+    }
+    if (view != nullptr) {
+        view->DeleteAllSoundRows();
+    }
+    {
+        std::unique_lock lock(m_lock);
+        m_data.swap(fresh);
+        m_journal.RecordReplaced();
+    }
+    // The old contents are freed here, after the lock.
+}
+
+std::uint64_t SoundCatalogue::Revision() const {
+    std::shared_lock lock(m_lock);
+    return m_journal.Revision();
+}
+
+SoundCatalogueChanges SoundCatalogue::ChangesSince(std::uint64_t revision) const {
+    SoundCatalogueChanges result;
+    std::shared_lock lock(m_lock);
+    result.revision = m_journal.Revision();
+    if (m_journal.Since(revision, result.changes)) {
+        std::unordered_set<std::uint16_t> named;
+        for (const SoundCatalogueJournal::Change& change : result.changes) {
+            if (named.insert(change.number).second) {
+                if (const SoundEntry* entry = m_data->Find(change.number)) {
+                    result.entries.push_back(*entry);
+                }
+            }
+        }
+        return result;
+    }
+    result.whole = true;
+    result.changes.clear();
+    result.entries.reserve(m_data->Count());
+    m_data->ForEachInDisplayOrder([&result](const SoundEntry& entry) { result.entries.push_back(entry); });
+    return result;
 }
 
 std::optional<SoundEntry> SoundCatalogue::Find(std::uint16_t number) const {
@@ -71,7 +141,7 @@ std::vector<SoundEntry> SoundCatalogue::EntriesInNumberOrder() const {
 }
 
 SoundCatalogue::Edit SoundCatalogue::BeginEdit() {
-    return Edit(*m_data, m_lock);
+    return Edit(*m_data, m_journal, m_lock);
 }
 
 SoundCatalogue::Walk SoundCatalogue::BeginWalk() const {
@@ -79,11 +149,13 @@ SoundCatalogue::Walk SoundCatalogue::BeginWalk() const {
 }
 
 void SoundCatalogue::Edit::AddOrUpdate(std::int32_t number, std::string_view comment, bool mute, bool keepPosition) {
-    m_data.AddOrUpdate(number, comment, mute, keepPosition);
+    Journal(m_journal, number, m_data.AddOrUpdate(number, comment, mute, keepPosition));
 }
 
 void SoundCatalogue::Edit::Remove(std::int32_t number) {
-    m_data.Remove(number);
+    if (m_data.Remove(number)) {
+        m_journal.Record(SoundCatalogueJournal::Kind::Removed, static_cast<std::uint16_t>(number));
+    }
 }
 
 void SoundCatalogue::Edit::Clear(SoundListView* view) {
@@ -91,6 +163,7 @@ void SoundCatalogue::Edit::Clear(SoundListView* view) {
         view->DeleteAllSoundRows(); // under the exclusive lock: must not reach back into the catalogue
     }
     m_data.Clear();
+    m_journal.RecordReplaced();
 }
 
 std::optional<SoundEntry> SoundCatalogue::Edit::Find(std::uint16_t number) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoundCatalogueJournal.h"
 #include "SoundEntry.h"
 #include "SoundListView.h"
 
@@ -13,6 +14,17 @@
 #include <vector>
 
 class SoundCatalogueData;
+
+// What a view needs to catch up with the catalogue: the changes since the revision it shows and the
+// present state of the numbers they name, or, when it must refill whole, every entry.
+struct SoundCatalogueChanges {
+    std::uint64_t revision = 0; // the revision the view is at once it has applied these
+    bool whole = false;
+    // whole: every entry in display order. Otherwise the entries (in no particular order) of the
+    // numbers that `changes` names and that are still listed.
+    std::vector<SoundEntry> entries;
+    std::vector<SoundCatalogueJournal::Change> changes; // oldest first; empty when whole
+};
 
 // The process's one catalogue of sound numbers: entries by number, and the display order
 // (list and save order, each number once).
@@ -45,6 +57,17 @@ public:
     std::vector<SoundEntry> EntriesInDisplayOrder() const;
     std::vector<SoundEntry> EntriesInNumberOrder() const;
 
+    // Counts every change; a view remembers the revision it shows. kAnyRevision asks for the whole.
+    static constexpr std::uint64_t kAnyRevision = UINT64_MAX;
+    std::uint64_t Revision() const;
+    SoundCatalogueChanges ChangesSince(std::uint64_t revision) const;
+
+    // Replaces the whole catalogue by `entries` as AddOrUpdate with keepPosition false would store
+    // them one after another (so a number listed twice takes its last place and fields; unstorable
+    // numbers are dropped). The new contents are built before the lock is taken, so lookups wait
+    // only for a swap. Deletes the view's rows first (the lock is not held then).
+    void Replace(std::vector<SoundEntry> entries, SoundListView* view);
+
     // Holds the lock exclusively for a whole sequence of changes (a file load's clear-and-refill),
     // so the pump never sees half of it. Do not call back into the catalogue's own locking
     // members while an Edit is alive on the same thread.
@@ -58,8 +81,10 @@ public:
 
     private:
         friend class SoundCatalogue;
-        Edit(SoundCatalogueData& data, std::shared_mutex& lock) : m_data(data), m_lock(lock) {}
+        Edit(SoundCatalogueData& data, SoundCatalogueJournal& journal, std::shared_mutex& lock)
+            : m_data(data), m_journal(journal), m_lock(lock) {}
         SoundCatalogueData& m_data;
+        SoundCatalogueJournal& m_journal;
         std::unique_lock<std::shared_mutex> m_lock;
     };
 
@@ -83,10 +108,15 @@ public:
 
 private:
     std::unique_ptr<SoundCatalogueData> m_data;
+    SoundCatalogueJournal m_journal;
     mutable std::shared_mutex m_lock;
 };
 
 #include "SoundCatalogueData.h"
 
-template <class F> void SoundCatalogue::Walk::InDisplayOrder(F&& f) const { m_data.ForEachInDisplayOrder(f); }
-template <class F> void SoundCatalogue::Walk::InNumberOrder(F&& f) const { m_data.ForEachInNumberOrder(f); }
+template <class F> void SoundCatalogue::Walk::InDisplayOrder(F&& f) const {
+    m_data.ForEachInDisplayOrder(f);
+}
+template <class F> void SoundCatalogue::Walk::InNumberOrder(F&& f) const {
+    m_data.ForEachInNumberOrder(f);
+}

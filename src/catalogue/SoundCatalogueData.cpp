@@ -9,26 +9,40 @@ static bool IsStorable(std::uint16_t number) {
     return number != 0x0000 && number != 0xFFFF;
 }
 
-bool SoundCatalogueData::AddOrUpdate(std::int32_t number, std::string_view comment, bool mute, bool keepPosition) {
+SoundCatalogueData::Placed SoundCatalogueData::AddOrUpdate(std::int32_t number, std::string_view comment, bool mute,
+                                                           bool keepPosition) {
+    return Store(number, comment, mute, keepPosition);
+}
+
+SoundCatalogueData::Placed SoundCatalogueData::AddOrUpdate(std::int32_t number, std::string&& comment, bool mute,
+                                                           bool keepPosition) {
+    return Store(number, std::move(comment), mute, keepPosition);
+}
+
+template <class Comment>
+SoundCatalogueData::Placed SoundCatalogueData::Store(std::int32_t number, Comment&& comment, bool mute,
+                                                     bool keepPosition) {
     const auto n = static_cast<std::uint16_t>(number);
     if (!IsStorable(n)) {
-        return false;
+        return Placed::Nothing;
     }
     Node& node = m_nodes[n];
     if (node.record != 0) {
         SoundEntry& entry = m_records[node.record - 1u];
-        entry.comment.assign(comment); // may throw: nothing has changed yet
+        entry.comment = std::forward<Comment>(comment); // may throw: nothing has changed yet
         entry.mute = mute;
         if (!keepPosition && m_tail != n) {
             Unlink(n);
             Append(n);
+            return Placed::MovedToEnd;
         }
-        return true;
+        return Placed::InPlace;
     }
-    m_records.push_back(SoundEntry{n, mute, std::string(comment)}); // may throw: nothing has changed yet
+    m_records.push_back(
+        SoundEntry{n, mute, std::string(std::forward<Comment>(comment))}); // may throw: nothing has changed yet
     node.record = static_cast<std::uint16_t>(m_records.size());
     Append(n);
-    return true;
+    return Placed::Appended;
 }
 
 bool SoundCatalogueData::Remove(std::int32_t number) {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -22,10 +23,14 @@ class SoundCatalogueData {
 public:
     SoundCatalogueData();
 
-    // Only the low 16 bits count; 0x0000 and 0xFFFF are ignored (false). Otherwise stores the entry,
-    // overwriting both fields of a listed one, and returns true. A listed number keeps its place when
+    // What AddOrUpdate did with the number.
+    enum class Placed { Nothing, Appended, MovedToEnd, InPlace };
+
+    // Only the low 16 bits count; 0x0000 and 0xFFFF are ignored (Nothing). Otherwise stores the
+    // entry, overwriting both fields of a listed one. A listed number keeps its place when
     // keepPosition, else it moves to the end; a new number is always appended.
-    bool AddOrUpdate(std::int32_t number, std::string_view comment, bool mute, bool keepPosition);
+    Placed AddOrUpdate(std::int32_t number, std::string_view comment, bool mute, bool keepPosition);
+    Placed AddOrUpdate(std::int32_t number, std::string&& comment, bool mute, bool keepPosition);
     // Only the low 16 bits count. False when there was no such entry.
     bool Remove(std::int32_t number);
     void Clear();
@@ -60,6 +65,7 @@ private:
         std::uint16_t next = 0;
     };
 
+    template <class Comment> Placed Store(std::int32_t number, Comment&& comment, bool mute, bool keepPosition);
     void Append(std::uint16_t number);
     void Unlink(std::uint16_t number);
 

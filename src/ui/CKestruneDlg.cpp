@@ -10,9 +10,11 @@
 #include "PacketHandler.h"
 #include "PlayCommand.h"
 #include "SoundCatalogue.h"
+#include "SoundListAccessible.h"
 #include "SoundListModel.h"
 #include "SoundNumber.h"
 #include "SoundTableView.h"
+#include "TemplateGroupBox.h"
 #include "WrappingCheckBox.h"
 
 #include <QEventLoop>
@@ -24,6 +26,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QStyleOptionFrame>
 #include <QTextDocument>
 
 #include <algorithm>
@@ -43,6 +46,7 @@ CKestruneDlg::CKestruneDlg(DialogServices& services)
         if (QFile::exists(file))
             m_hIcon.addFile(file, QSize(size, size));
     }
+    InstallDialogAccessibility();
     m_model = new SoundListModel(this);
     m_defaultFileChooser = std::make_unique<DialogFileChooser>();
     m_defaultMessageBox = std::make_unique<DialogMessageBox>(*this);
@@ -123,14 +127,15 @@ QWidget* CKestruneDlg::CreateControl(const TemplateControl& control, const Dialo
     switch (control.kind) {
     case ControlKind::PushButton: {
         auto* button = new QPushButton(caption, this);
-        // Enter never presses a button: no button is the default, none becomes it on focus.
+        // "終了" is drawn as the default button; Enter still never presses a button (see
+        // PreTranslateMessage), and none becomes the default on focus.
         button->setAutoDefault(false);
-        button->setDefault(false);
+        button->setDefault(control.style & kDefaultButton);
         widget = button;
         break;
     }
     case ControlKind::GroupBox:
-        widget = new QGroupBox(caption, this);
+        widget = new TemplateGroupBox(caption, this);
         break;
     case ControlKind::ListView:
         widget = new SoundTableView(this);
@@ -252,6 +257,15 @@ void CKestruneDlg::CreateControls() {
             break;
         }
     }
+    WidenNumberField();
+    // The fields are named by the labels above them, as a Windows dialog names an edit by the
+    // static text before it.
+    for (const auto& [label, field] : {std::pair<const char*, QWidget*>{"numberLabel", m_editNumber},
+                                       std::pair<const char*, QWidget*>{"commentLabel", m_editComment}}) {
+        auto* text = findChild<QLabel*>(QString::fromLatin1(label), Qt::FindDirectChildrenOnly);
+        text->setBuddy(field);
+        field->setAccessibleName(text->text());
+    }
     // Group boxes only frame their neighbours; below them, they would swallow their clicks.
     for (QWidget* groupBox : groupBoxes)
         groupBox->lower();
@@ -267,6 +281,35 @@ void CKestruneDlg::CreateControls() {
     connect(m_buttonDelete, &QPushButton::clicked, this, &CKestruneDlg::OnClickedDelete);
     connect(m_buttonPlay, &QPushButton::clicked, this, &CKestruneDlg::OnClickedPlay);
     connect(m_checkMute, &QCheckBox::clicked, this, &CKestruneDlg::OnClickedMute);
+}
+
+void CKestruneDlg::WidenNumberField() {
+    // IPAPGothic sets digits wider than MS UI Gothic: at the template's width the field would not
+    // show the seven characters it takes ("1234567" showed as "234567"). It is widened to show
+    // seven of any digit or lower-case hexadecimal letter, as the labels were widened to show
+    // their captions; "再生" beside it moves right by as much, and the mute box as far as it must to
+    // stay a few pixels clear of it (its caption needs all of its width).
+    static constexpr int kMinimumGap = 4;
+    QLineEdit& edit = *m_editNumber;
+    const QFontMetrics metrics(edit.font());
+    int widest = 0;
+    for (const QChar c : QStringLiteral("0123456789abcdefx-"))
+        widest = std::max(widest, metrics.horizontalAdvance(QString(kNumberTextLimit, c)));
+    QStyleOptionFrame option;
+    option.initFrom(&edit);
+    option.lineWidth = edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit);
+    option.rect = edit.rect();
+    const QRect contents = edit.style()->subElementRect(QStyle::SE_LineEditContents, &option, &edit);
+    // The edit keeps two pixels on either side of its text, and one for the cursor.
+    const int extra = widest + 2 * 2 + 1 - contents.width();
+    if (extra <= 0)
+        return;
+    edit.resize(edit.width() + extra, edit.height());
+    QRect play = m_buttonPlay->geometry().translated(extra, 0);
+    m_buttonPlay->setGeometry(play);
+    const int gap = m_checkMute->x() - play.right() - 1;
+    if (gap < kMinimumGap)
+        m_checkMute->move(m_checkMute->x() + kMinimumGap - gap, m_checkMute->y());
 }
 
 void CKestruneDlg::SetUpSoundList() {
@@ -397,7 +440,7 @@ void CKestruneDlg::RebuildSoundList() {
     if (!m_listSounds)
         return;
     m_bRebuilding = true;
-    m_model->Reset(m_services.catalogue.EntriesInDisplayOrder());
+    m_model->CatchUp(m_services.catalogue);
     m_listSounds->ShowLastRow();
     m_bRebuilding = false;
 }
@@ -535,7 +578,20 @@ void CKestruneDlg::OnClickedPlay() {
     UpdateData(false);
 }
 
+// The write error, and why a save was refused that would have given a file no load could read.
+static QString WriteErrorText(const QString& path, CatalogueSaveError error) {
+    QString text = path + QStringLiteral(" に書き込みできませんでした。");
+    if (error == CatalogueSaveError::EntryTooLong)
+        text += QStringLiteral("\nコメントが長すぎるため、保存しても読み込めません（1件およそ %L1 バイトまで）。")
+                    .arg(static_cast<qulonglong>(kMaxCatalogueLineBytes));
+    else if (error == CatalogueSaveError::FileTooLarge)
+        text += QStringLiteral("\nファイルが大きすぎるため、保存しても読み込めません（%1 MiB まで）。")
+                    .arg(kMaxCatalogueFileBytes >> 20);
+    return text;
+}
+
 bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
+    CatalogueSaveError error = CatalogueSaveError::None;
     bool written = false;
     {
         UpdateData(true);
@@ -543,11 +599,10 @@ bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
         const CatalogueDocument document = BuildCatalogueDocument(m_services.catalogue, m_bSortOnSave);
         ResumeAutoAdd();
         UpdateData(false);
-        written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString());
-    }
+        written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString(), &error);
+    } // the document is released before the message shows
     if (!written)
-        m_messageBox->ShowMessage(path + QStringLiteral(" に書き込みできませんでした。"),
-                                  QStringLiteral("書き込みエラー"));
+        m_messageBox->ShowMessage(WriteErrorText(path, error), QStringLiteral("書き込みエラー"));
     return written;
 }
 
@@ -592,9 +647,13 @@ bool CKestruneDlg::PreTranslateMessage(QObject* target, QEvent* event) {
     if (event->type() != QEvent::KeyPress)
         return false;
     const int key = static_cast<QKeyEvent*>(event)->key();
-    if ((key == Qt::Key_Return || key == Qt::Key_Enter) && target == m_editNumber)
+    if (key != Qt::Key_Return && key != Qt::Key_Enter)
+        return false;
+    if (target == m_editNumber)
         LookUpTypedNumber();
-    return false;
+    // A Windows push button takes Enter as an ordinary key and does nothing; Qt's default button
+    // would be pressed by it.
+    return qobject_cast<QPushButton*>(target) != nullptr;
 }
 
 bool CKestruneDlg::eventFilter(QObject* watched, QEvent* event) {

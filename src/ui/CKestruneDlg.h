@@ -118,6 +118,7 @@ protected:
 private:
     QWidget* CreateControl(const TemplateControl& control, const class DialogUnits& units);
     void CreateControls();
+    void WidenNumberField();
     void SetUpSoundList();
     void LookUpTypedNumber();
     void LoadRowIntoEditor(int row);
@@ -142,5 +143,5 @@ private:
     bool m_bKeptAutoAdd = false; // m_bAutoAdd to resume with, while suspended
     bool m_bInitialised = false;
     bool m_bDetached = false;
-    bool m_bRebuilding = false; // a model reset is not the user's change
+    bool m_bRebuilding = false; // the rows following the catalogue are not the user's change
 };

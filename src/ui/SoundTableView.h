@@ -2,25 +2,59 @@
 
 #include <QTableView>
 
-// The sound list's view. Reports every left click once the view has handled it (selection and
-// check box already updated), with the row hit, -1 on empty space. The space bar ticks or unticks
-// the current row's box whichever column holds the focus, as it does in a Windows list.
+// The sound list's view, behaving as a Windows list with check boxes does:
+// - a row's box is ticked or unticked as the button goes down on it (Qt would wait for the
+//   release, and lose the click if the rows changed in between); the space bar toggles the current
+//   row's box whichever column holds the focus;
+// - it scrolls by whole rows, so the top row is never cut;
+// - every left click is reported once the view has handled it (selection and box already
+//   updated), with the row hit, -1 on empty space.
 class SoundTableView final : public QTableView {
     Q_OBJECT
 
 public:
-    explicit SoundTableView(QWidget* parent = nullptr) : QTableView(parent) {}
+    explicit SoundTableView(QWidget* parent = nullptr);
 
-    // Scrolls the rows (only the rows) so that the last one is wholly in view.
+    // Every row is alike (one height, none hidden) and stays so: see RowsMoved.
+    void setModel(QAbstractItemModel* model) override;
+
+    // Scrolls the rows (only the rows, and only as far as needed) so that the last one is wholly in
+    // view.
     void ShowLastRow();
+    // Where a row's check box is drawn, in viewport coordinates; empty when the row has none.
+    QRect CheckBoxRect(int row) const;
+    // Toggles a row's check box as the user does (the model reports a user change).
+    void ToggleCheckBox(int row);
+    // What a click on a row's check box does: the box toggled, the row made current, the click
+    // reported.
+    void ClickCheckBox(int row);
 
 signals:
     void Clicked(int row);
 
 protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void updateGeometries() override;
     // Qt makes the first row current when the list gains the focus without one (Tab, or the window
     // coming back to the front); a Windows list does not, and the editor would be overwritten.
     void focusInEvent(QFocusEvent* event) override;
+
+private:
+    // A row moved: with every row alike, the rows' geometry is as it was, and the rows from `first`
+    // on show other sounds. Qt's view and row header would re-lay out all rows and look at each of
+    // their 65,534 sections for every sound moved to the end (a millisecond, twice the paint), and
+    // tell the accessibility interface that the whole table was reset.
+    void RowsMoved(int first);
+    // Toggles the box under a left button going down; true when there was one.
+    bool ToggleBoxAt(QMouseEvent* event);
+
+    // Qt aligns the last row with the bottom once scrolled to the end, cutting the top row; a
+    // Windows list keeps the top row whole and leaves the rest blank.
+    void AlignTopRow();
+
+    int m_laidOutRows = -1; // the row count the scroll range was last brought up to date for
 };

@@ -337,7 +337,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // An internal entity referenced many times in attribute values passes the parser's own checks, but
-// every read of the value would expand it again.
+// every read of the value would expand it again. Each value may expand as far as the parser lets a
+// literal value be; all of them together as far as the largest file that is read.
 TEST(CatalogueReadTest, AttributeEntityExpansionIsBounded) {
     struct Case {
         const char* name;
@@ -348,8 +349,12 @@ TEST(CatalogueReadTest, AttributeEntityExpansionIsBounded) {
     };
     const Case cases[] = {
         {"SmallExpansionLoads", 2, 3, 1, true},
-        {"LargeValueRefused", 100'000, 200, 1, std::nullopt},
-        {"ManyValuesRefusedTogether", 20'000, 20, 50, std::nullopt},
+        {"ValueUpToTheLimitLoads", 1'000'000, 10, 1, true},
+        {"ValuePastTheLimitRefused", 100'000, 101, 1, std::nullopt},
+        // 2.8 MB read by xmllint, 12 MB once expanded: a sane file.
+        {"OneEntityInManyCommentsLoads", 200, 1, 60'000, true},
+        // 1 MB that xmllint reads too, but 144 MB once expanded.
+        {"ManyLargeValuesRefusedTogether", 1'000'000, 9, 16, std::nullopt},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -361,13 +366,16 @@ TEST(CatalogueReadTest, AttributeEntityExpansionIsBounded) {
             references += "&big;";
         }
         for (int i = 0; i < c.elements; ++i) {
-            text += "  <sound no=\"0x" + std::to_string(i + 10) + "\" comment=\"" + references + "\"/>\n";
+            text += "  <sound no=\"0x" + FormatSoundNumber(static_cast<std::uint16_t>(i + 0x10)) + "\" comment=\"" +
+                    references + "\"/>\n";
         }
         WriteBytes(folder / "bomb.xml", text + "</mute>\n");
         SoundCatalogue catalogue;
         EXPECT_EQ(Load(folder / "bomb.xml", catalogue), c.result);
         if (c.result) {
-            EXPECT_EQ(catalogue.EntriesInDisplayOrder(), (std::vector<SoundEntry>{{0x10, false, "xxxxxx"}}));
+            const std::vector<SoundEntry> entries = catalogue.EntriesInDisplayOrder();
+            ASSERT_EQ(entries.size(), static_cast<std::size_t>(c.elements));
+            EXPECT_EQ(entries.back().comment, std::string(c.entityLength * c.referencesPerValue, 'x'));
         }
     }
 }
@@ -496,6 +504,14 @@ TEST(CatalogueRoundTripTest, FullCatalogueOfTensOfMegabytes) {
 // ---------------------------------------------------------------------------------------------
 // A failed save leaves the file that was there.
 
+// For a child: the folder open to everyone, then no longer root (root may write any file).
+static void BecomeNobodyIn(const TempFolder& folder) {
+    chmod(folder.path().c_str(), 0777);
+    if (geteuid() == 0 && setuid(65534) != 0) {
+        _exit(2);
+    }
+}
+
 struct FailedSaveCase {
     const char* name;
     std::function<fs::path(const TempFolder&)> prepare; // gives the path to save to
@@ -561,6 +577,21 @@ INSTANTIATE_TEST_SUITE_P(
                                            _exit(2);
                                        }
                                    }},
+                    // Only the file's own permission counts, not the folder's.
+                    FailedSaveCase{"FileReadOnly",
+                                   [](const TempFolder& f) {
+                                       chmod((f / "catalogue.xml").c_str(), 0444);
+                                       return f / "catalogue.xml";
+                                   },
+                                   true, [](const TempFolder& f) { BecomeNobodyIn(f); }},
+                    FailedSaveCase{"OtherUsersFileWithoutWritePermission",
+                                   [](const TempFolder& f) { return f / "catalogue.xml"; }, true,
+                                   [](const TempFolder& f) {
+                                       if (geteuid() != 0) {
+                                           _exit(0); // no other user's file can be made: nothing to try
+                                       }
+                                       BecomeNobodyIn(f); // the file stays root's, mode 0644
+                                   }},
                     FailedSaveCase{"DiskFull", [](const TempFolder& f) { return f / "catalogue.xml"; }, true,
                                    [](const TempFolder&) {
                                        // The file size limit makes writes fail as a full disk would.
@@ -588,6 +619,103 @@ TEST(CatalogueSaveTest, KeepsTheModeOfAnExistingFile) {
     ASSERT_TRUE(saved);
     EXPECT_EQ(fs::status(folder / "new.xml").permissions(), fs::perms(0640));
     EXPECT_EQ(ReadBytes(folder / "kept.xml"), ReadBytes(folder / "new.xml"));
+}
+
+// A file the user may write but may not replace without taking it from its owner, its group or
+// its other links is written in place, as the plain library call writes it.
+TEST(CatalogueSaveTest, WritesInPlaceWhatItMayWriteButNotReplace) {
+    struct Case {
+        const char* name;
+        bool needsRoot;
+        std::function<void(const TempFolder&)> prepare; // the parent, before the child saves
+        std::function<void(const TempFolder&)> constrain;
+    };
+    const Case cases[] = {
+        {"OtherUsersWritableFile", true, [](const TempFolder&) {}, [](const TempFolder& f) { BecomeNobodyIn(f); }},
+        {"FolderNotWritable", false, [](const TempFolder&) {},
+         [](const TempFolder& f) {
+             BecomeNobodyIn(f);
+             chmod(f.path().c_str(), 0555);
+         }},
+        {"SecondHardLink", false,
+         [](const TempFolder& f) { fs::create_hard_link(f / "catalogue.xml", f / "other-name.xml"); },
+         [](const TempFolder&) {}},
+    };
+    SoundCatalogue catalogue;
+    Fill(catalogue, {{0x0020, false, "new contents"}});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.needsRoot && geteuid() != 0) {
+            continue;
+        }
+        TempFolder folder;
+        const fs::path path = folder / "catalogue.xml";
+        WriteBytes(path, "old");
+        chmod(path.c_str(), 0666);
+        c.prepare(folder);
+        struct stat before {};
+        ASSERT_EQ(stat(path.c_str(), &before), 0);
+        EXPECT_EQ(InChild([&] {
+                      c.constrain(folder);
+                      return Save(catalogue, path) ? 0 : 1;
+                  }),
+                  0);
+        chmod(folder.path().c_str(), 0700);
+        struct stat after {};
+        ASSERT_EQ(stat(path.c_str(), &after), 0);
+        EXPECT_EQ(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(after.st_mode, before.st_mode);
+        SoundCatalogue loaded;
+        EXPECT_EQ(Load(path, loaded), std::optional<bool>(true));
+        EXPECT_EQ(loaded.EntriesInDisplayOrder(), catalogue.EntriesInDisplayOrder());
+        EXPECT_EQ(Listing(folder.path()).size(), before.st_nlink) << "a temporary file was left behind";
+    }
+}
+
+// Whatever a save writes, a load reads back: what it could not, it refuses to write.
+TEST(CatalogueSaveTest, RefusesWhatNoLoadCouldRead) {
+    // An entry's line around its comment.
+    const std::size_t around = std::string_view("  <sound no=\"0x0001\" mute=\"no\" comment=\"\"/>").size();
+    const std::size_t longest = kMaxCatalogueLineBytes - around;
+    struct Case {
+        const char* name;
+        std::size_t commentBytes;
+        int entries;
+        CatalogueFileLimits limits;
+        CatalogueSaveError error;
+    };
+    const Case cases[] = {
+        {"LongestEntrySaved", longest, 1, {}, CatalogueSaveError::None},
+        // Refused by libxml2 when read in large pieces: its lookahead limit counted them together.
+        {"RunOfLongEntriesSaved", 4'000'000, 3, {}, CatalogueSaveError::None},
+        {"EntryTooLong", longest + 1, 1, {}, CatalogueSaveError::EntryTooLong},
+        // Past the file limit (a smaller one here: 128 MiB would take the sanitizer builds minutes).
+        {"FileTooLarge", 3'000, 40, {kMaxCatalogueLineBytes, 100'000}, CatalogueSaveError::FileTooLarge},
+        {"FileUpToTheLimitSaved", 3'000, 40, {kMaxCatalogueLineBytes, 200'000}, CatalogueSaveError::None},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempFolder folder;
+        SoundCatalogue catalogue;
+        for (int i = 1; i <= c.entries; ++i) {
+            catalogue.AddOrUpdate(i, std::string(c.commentBytes, static_cast<char>('a' + i % 26)), false, false, false,
+                                  nullptr);
+        }
+        CatalogueSaveError error = CatalogueSaveError::CannotWrite;
+        const bool written = WriteCatalogueDocument(BuildCatalogueDocument(catalogue, false, "UTF-8"),
+                                                    (folder / "out.xml").string(), &error, c.limits);
+        EXPECT_EQ(error, c.error);
+        EXPECT_EQ(written, c.error == CatalogueSaveError::None);
+        if (written) {
+            SoundCatalogue loaded;
+            EXPECT_EQ(Load(folder / "out.xml", loaded), std::optional<bool>(true));
+            EXPECT_TRUE(loaded.EntriesInDisplayOrder() == catalogue.EntriesInDisplayOrder());
+        } else {
+            EXPECT_TRUE(Listing(folder.path()).empty());
+        }
+    }
 }
 
 TEST(CatalogueSaveTest, ReplacesTheFileALinkPointsTo) {

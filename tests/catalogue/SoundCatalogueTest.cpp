@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <future>
 #include <map>
 #include <random>
 #include <string>
@@ -320,4 +322,107 @@ TEST(SoundCatalogueConcurrencyTest, LookupsDuringChangesSeeWholeEntries) {
     }
     done = true;
     reader.join();
+}
+
+// What a view is told after it has shown the catalogue as `before` left it.
+TEST(SoundCatalogueJournalTest, ChangesSinceARevision) {
+    using Kind = SoundCatalogueJournal::Kind;
+    struct Case {
+        const char* name;
+        std::vector<Step> before;
+        std::vector<Step> after;
+        bool whole;
+        std::vector<SoundCatalogueJournal::Change> changes;
+        std::vector<SoundEntry> entries; // by number
+    };
+    const Case cases[] = {
+        {"EachChangeForWhatItIs",
+         {Add(1), Add(2), Add(3)},
+         {Add(4), Add(1, "x"), Remove(2), Keep(3, "c", true), Add(0xFFFF), Remove(99)},
+         false,
+         {{Kind::Appended, 4}, {Kind::MovedToEnd, 1}, {Kind::Removed, 2}, {Kind::Updated, 3}},
+         {{1, false, "x"}, {3, true, "c"}, {4, false, ""}}},
+        {"LastOneStaysWhereItIs", {Add(1), Add(2)}, {Add(2, "y")}, false, {{Kind::Updated, 2}}, {{2, false, "y"}}},
+        {"AddedThenRemoved", {}, {Add(7), Remove(7)}, false, {{Kind::Appended, 7}, {Kind::Removed, 7}}, {}},
+        {"NothingChanged", {Add(1)}, {}, false, {}, {}},
+        {"ClearRefillsWhole", {Add(1), Add(2)}, {Clear(), Add(5)}, true, {}, {{5, false, ""}}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SoundCatalogue catalogue;
+        for (const Step& step : c.before) {
+            Apply(catalogue, step);
+        }
+        const std::uint64_t shown = catalogue.Revision();
+        for (const Step& step : c.after) {
+            Apply(catalogue, step);
+        }
+        const SoundCatalogueChanges changes = catalogue.ChangesSince(shown);
+        EXPECT_EQ(changes.whole, c.whole);
+        EXPECT_EQ(changes.changes, c.changes);
+        EXPECT_EQ(ByNumber(changes.entries), c.entries);
+        EXPECT_EQ(changes.revision, catalogue.Revision());
+        // Caught up: nothing more to tell.
+        const SoundCatalogueChanges again = catalogue.ChangesSince(changes.revision);
+        EXPECT_FALSE(again.whole);
+        EXPECT_TRUE(again.changes.empty() && again.entries.empty());
+    }
+}
+
+TEST(SoundCatalogueJournalTest, RefillsWholeWhenTheChangesAreNoLongerKept) {
+    SoundCatalogue catalogue;
+    catalogue.AddOrUpdate(1, "", false, false, false, nullptr);
+    const std::uint64_t shown = catalogue.Revision();
+    for (std::size_t i = 0; i <= SoundCatalogueJournal::kKept; ++i) {
+        catalogue.AddOrUpdate(1, std::to_string(i), false, true, false, nullptr);
+    }
+    const SoundCatalogueChanges changes = catalogue.ChangesSince(shown);
+    EXPECT_TRUE(changes.whole);
+    EXPECT_EQ(changes.entries, catalogue.EntriesInDisplayOrder());
+    EXPECT_TRUE(catalogue.ChangesSince(SoundCatalogue::kAnyRevision).whole);
+    EXPECT_FALSE(catalogue.ChangesSince(catalogue.Revision()).whole);
+    // An edit is told like the plain members.
+    const std::uint64_t beforeEdit = catalogue.Revision();
+    {
+        auto edit = catalogue.BeginEdit();
+        edit.AddOrUpdate(2, "", false, false);
+        edit.Remove(1);
+    }
+    EXPECT_EQ(catalogue.ChangesSince(beforeEdit).changes,
+              (std::vector<SoundCatalogueJournal::Change>{{SoundCatalogueJournal::Kind::Appended, 2},
+                                                          {SoundCatalogueJournal::Kind::Removed, 1}}));
+}
+
+// A load's refill: built before the lock is taken, so lookups meanwhile see the old catalogue, and
+// stored as AddOrUpdate with keepPosition false would store the file's elements one by one.
+TEST(SoundCatalogueReplaceTest, StoresLikeTheReaderAndLetsLookupsGoOn) {
+    class LookingView final : public SoundListView {
+    public:
+        explicit LookingView(const SoundCatalogue& catalogue) : m_catalogue(catalogue) {}
+        void RebuildSoundList() override {}
+        void DeleteAllSoundRows() override {
+            // Another thread, as the hook pump: it must not wait for the load.
+            auto lookup = std::async(std::launch::async, [this] { return m_catalogue.IsMuted(9); });
+            answered = lookup.wait_for(std::chrono::seconds(30)) == std::future_status::ready; // hang guard
+            mutedMeanwhile = answered && lookup.get();
+            countMeanwhile = m_catalogue.Count();
+        }
+        bool answered = false;
+        bool mutedMeanwhile = false;
+        std::size_t countMeanwhile = 0;
+
+    private:
+        const SoundCatalogue& m_catalogue;
+    };
+    SoundCatalogue catalogue;
+    catalogue.AddOrUpdate(9, "old", true, false, false, nullptr);
+    const std::uint64_t shown = catalogue.Revision();
+    LookingView view(catalogue);
+    catalogue.Replace(
+        {{0x10, true, "a"}, {0, false, "zero"}, {0x20, false, ""}, {0x10, false, "b"}, {0xFFFF, true, ""}}, &view);
+    EXPECT_TRUE(view.answered);
+    EXPECT_TRUE(view.mutedMeanwhile);
+    EXPECT_EQ(view.countMeanwhile, 1u);
+    ExpectContents(catalogue, {{0x20, false, ""}, {0x10, false, "b"}});
+    EXPECT_TRUE(catalogue.ChangesSince(shown).whole);
 }

@@ -3,14 +3,19 @@
 
 #include "DialogFixture.h"
 #include "DialogTemplate.h"
+#include "TemplateGroupBox.h"
 
+#include <QAccessible>
+#include <QAccessibleActionInterface>
 #include <QApplication>
 #include <QClipboard>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionFrame>
 #include <QTimer>
 
 class DialogCommandsTest : public QObject {
@@ -68,9 +73,10 @@ private slots:
 
         const DialogUnits units(DialogFont(layout));
         QCOMPARE(dialog.size(), QSize(MulDiv(274, units.BaseX(), 4), MulDiv(220, units.BaseY(), 8)));
-        QCOMPARE(f->Find<QWidget>("numberEdit")->geometry(),
-                 QRect(MulDiv(156, units.BaseX(), 4), MulDiv(24, units.BaseY(), 8), MulDiv(30, units.BaseX(), 4),
-                       MulDiv(14, units.BaseY(), 8)));
+        const QRect number = f->Find<QWidget>("numberEdit")->geometry();
+        QCOMPARE(number.topLeft(), QPoint(MulDiv(156, units.BaseX(), 4), MulDiv(24, units.BaseY(), 8)));
+        QCOMPARE(number.height(), MulDiv(14, units.BaseY(), 8));
+        QVERIFY(number.width() >= MulDiv(30, units.BaseX(), 4)); // widened for the substitute font
         QCOMPARE(f->List()->geometry(), units.ToPixels(6, 30, 138, 180));
 
         auto* hidden = f->Find<QLineEdit>("hiddenEdit");
@@ -95,6 +101,109 @@ private slots:
         QCOMPARE(header.sectionSize(1), 170);
         QCOMPARE(f->Model().headerData(0, Qt::Horizontal).toString(), QStringLiteral("番号(16進)"));
         QCOMPARE(f->Model().headerData(1, Qt::Horizontal).toString(), QStringLiteral("コメント"));
+    }
+
+    // As a Windows dialog draws them: the frame line through the middle of the caption, the caption
+    // inside the box; "終了" drawn as the default button; the number field showing seven digits.
+    void windowsLooks() {
+        const int captionHeight = QFontMetrics(f->dialog->font()).height();
+        for (const char* name : {"soundListGroupBox", "settingsGroupBox", "editorGroupBox"}) {
+            auto* box = f->Find<TemplateGroupBox>(name);
+            QVERIFY(box);
+            QCOMPARE(box->FrameTop(), captionHeight / 2);
+            if (!box->title().isEmpty())
+                QVERIFY(box->CaptionRect().left() > 0 && box->rect().contains(box->CaptionRect()));
+        }
+        const auto frameLine = [&](const char* name) {
+            auto* box = f->Find<TemplateGroupBox>(name);
+            return box->y() + box->FrameTop();
+        };
+        // Controls inside a frame start below its line and right of its edge.
+        for (const char* inside : {"clearButton", "loadButton", "saveButton", "soundList"})
+            QVERIFY2(f->Find<QWidget>(inside)->y() > frameLine("soundListGroupBox") + 2, inside);
+        for (const char* inside : {"autoAddCheckBox", "moveToEndCheckBox", "sortOnSaveCheckBox"})
+            QVERIFY2(f->Find<QWidget>(inside)->y() > frameLine("settingsGroupBox") + 2, inside);
+        QVERIFY(f->Find<TemplateGroupBox>("soundListGroupBox")->CaptionRect().left() > 2);
+
+        auto* close = f->Find<QPushButton>("closeButton");
+        QVERIFY(close->isDefault());
+        for (QPushButton* button : f->dialog->findChildren<QPushButton*>())
+            QVERIFY(!button->autoDefault() && (button == close || !button->isDefault()));
+
+        auto* number = f->Find<QLineEdit>("numberEdit");
+        QTest::keyClicks(number, "1234567");
+        QStyleOptionFrame option;
+        option.initFrom(number);
+        option.lineWidth = number->style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, number);
+        option.rect = number->rect();
+        const QRect contents = number->style()->subElementRect(QStyle::SE_LineEditContents, &option, number);
+        QVERIFY(QFontMetrics(number->font()).horizontalAdvance(QStringLiteral("1234567")) + 5 <= contents.width());
+        // "再生" and the mute box moved aside, not overlapped.
+        QVERIFY(f->Find<QWidget>("playButton")->x() > number->geometry().right());
+        QVERIFY(f->Find<QWidget>("muteCheckBox")->x() > f->Find<QWidget>("playButton")->geometry().right());
+    }
+
+    // Through the accessibility interface, as a screen reader or a test tool drives the dialog over
+    // the desktop's accessibility bus.
+    void accessibleCheckBoxesActAsClicks_data() {
+        QTest::addColumn<QString>("box");
+        for (const char* name : {"autoAddCheckBox", "muteCheckBox", "sortOnSaveCheckBox", "moveToEndCheckBox"})
+            QTest::newRow(name) << name;
+    }
+    void accessibleCheckBoxesActAsClicks() {
+        QFETCH(QString, box);
+        QAccessibleInterface* access = QAccessible::queryAccessibleInterface(f->dialog->findChild<QCheckBox*>(box));
+        QVERIFY(access && access->actionInterface());
+        QCOMPARE(access->role(), QAccessible::CheckBox);
+        QVERIFY(access->state().checkable && !access->state().checked);
+        QVERIFY(access->actionInterface()->actionNames().contains(QAccessibleActionInterface::toggleAction()));
+        f->TypeNumber("10");
+        access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(access->state().checked);
+        // The click's handler ran, where the box has one: it read the fields. (1012 and 1014 have
+        // none: their state is read with the next command's fields.)
+        QCOMPARE(f->dialog->m_bAutoAdd.load(), box == "autoAddCheckBox");
+        QCOMPARE(f->dialog->m_bMute, box == "muteCheckBox");
+        QCOMPARE(f->dialog->m_nCurrentNumber, box == "muteCheckBox" ? 0x10 : 0);
+        if (box == "autoAddCheckBox") {
+            QCOMPARE(f->Play({0x40}), std::vector<std::uint32_t>{0});
+            QCOMPARE(f->Rows(), QStringLiteral("0040"));
+            access->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+            QVERIFY(!f->dialog->AutoAddOn());
+        }
+    }
+
+    void accessibleFieldNamesAndRowBoxes() {
+        QCOMPARE(QAccessible::queryAccessibleInterface(f->Find<QWidget>("numberEdit"))->text(QAccessible::Name),
+                 QStringLiteral("サウンド番号"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(f->Find<QWidget>("commentEdit"))->text(QAccessible::Name),
+                 QStringLiteral("コメント"));
+
+        f->Add(0x10);
+        f->Add(0x20, "kept");
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(f->List());
+        QVERIFY(list && list->tableInterface());
+        QAccessibleInterface* box = list->tableInterface()->cellAt(1, 0);
+        QVERIFY(box && box->actionInterface());
+        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("0020"));
+        QCOMPARE(box->role(), QAccessible::CheckBox);
+        QCOMPARE(list->tableInterface()->cellAt(1, 1)->role(), QAccessible::Cell);
+        QVERIFY(box->state().checkable && !box->state().checked);
+        QCOMPARE(box->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::toggleAction()});
+        QVERIFY(list->tableInterface()->cellAt(1, 1)->actionInterface()->actionNames().isEmpty());
+        box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(f->catalogue.Find(0x20)->mute); // muted at once, as by a click
+        QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
+        QVERIFY(box->state().checked);
+        QCOMPARE(f->NumberText(), QStringLiteral("0020")); // and the row was loaded, as by a click
+        // The cell follows its row when the row moves, as the view counts the children.
+        f->catalogue.AddOrUpdate(0x10, "", false, false, false, nullptr);
+        f->dialog->RebuildSoundList();
+        QCOMPARE(box->text(QAccessible::Name), QStringLiteral("0020"));
+        QCOMPARE(list->indexOfChild(box), 1 * 3 + 1);
+        QCOMPARE(list->child(list->indexOfChild(box)), box);
+        box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
+        QVERIFY(!f->catalogue.Find(0x20)->mute);
     }
 
     void mulDivRoundsLikeWindows_data() {
@@ -221,6 +330,69 @@ private slots:
         QTest::keyClick(f->List(), Qt::Key_Space);
         QVERIFY(!f->catalogue.Find(0x20)->mute);
         QVERIFY(!f->catalogue.Find(0x10)->mute);
+    }
+
+    // Qt would tick on the release, and a rebuild between press and release used to lose the click.
+    void rowBoxTicksOnPressThroughARebuild_data() {
+        QTest::addColumn<bool>("moveToEnd");
+        QTest::newRow("a new sound appended meanwhile") << false;
+        QTest::newRow("the pressed row moved meanwhile") << true;
+    }
+    void rowBoxTicksOnPressThroughARebuild() {
+        QFETCH(bool, moveToEnd);
+        f->Add(0x10);
+        f->Add(0x20, "kept");
+        f->Add(0x30);
+        if (moveToEnd)
+            f->Click("moveToEndCheckBox");
+        f->Click("autoAddCheckBox");
+        const QPoint box = f->RowBoxCentre(1);
+        QTest::mousePress(f->List()->viewport(), Qt::LeftButton, {}, box);
+        QVERIFY(f->catalogue.Find(0x20)->mute); // at once, as the button goes down
+        // Between press and release: the pressed row's sound, then a new one, played and listed.
+        QCOMPARE(f->Play({0x40}), std::vector<std::uint32_t>{0});
+        QCOMPARE(f->Play({0x30}), std::vector<std::uint32_t>{0});
+        QTest::mouseRelease(f->List()->viewport(), Qt::LeftButton, {}, box);
+        QVERIFY(f->catalogue.Find(0x20)->mute); // ticked once, not toggled back by the release
+        QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
+        QCOMPARE(f->Rows(),
+                 moveToEnd ? QStringLiteral("0010,0020:m,0040,0030") : QStringLiteral("0010,0020:m,0030,0040"));
+        // The space bar unticks it again; so does a second press.
+        QTest::keyClick(f->List(), Qt::Key_Space);
+        QVERIFY(!f->catalogue.Find(0x20)->mute);
+        f->ClickRowCheckBox(1);
+        QVERIFY(f->catalogue.Find(0x20)->mute);
+    }
+
+    void rebuildKeepsCurrentRowSelectionAndScroll() {
+        QTableView& list = *f->List();
+        for (std::uint16_t number = 1; number <= 300; ++number)
+            f->catalogue.AddOrUpdate(number, "", false, true, false, nullptr);
+        f->dialog->RebuildSoundList(); // at the bottom now
+        QCoreApplication::processEvents();
+        const int bottom = list.verticalScrollBar()->value();
+        QVERIFY(bottom > 0);
+        const int row = list.rowAt(list.viewport()->height() / 2);
+        f->ClickRow(row);
+        const std::uint16_t current = f->Model().Row(row).number;
+        f->Click("moveToEndCheckBox");
+        f->Click("autoAddCheckBox");
+
+        // A row from the top moves to the end: nothing in view needs scrolling.
+        QCOMPARE(f->Play({1}), std::vector<std::uint32_t>{0});
+        QCOMPARE(list.verticalScrollBar()->value(), bottom);
+        QCOMPARE(f->Model().Row(list.currentIndex().row()).number, current);
+        QCOMPARE(list.selectionModel()->selectedRows().size(), 1);
+        QCOMPARE(f->Model().Row(list.selectionModel()->selectedRows().front().row()).number, current);
+        QCOMPARE(f->NumberText(), QString::asprintf("%04x", current)); // the editor was not reloaded
+
+        // A new sound at the end: the list scrolls by one whole row, no more.
+        QCOMPARE(f->Play({0x400}), std::vector<std::uint32_t>{0});
+        QCOMPARE(list.verticalScrollBar()->value(), bottom + 1);
+        QCOMPARE(f->Model().Row(list.currentIndex().row()).number, current);
+        const QRect last = list.visualRect(f->Model().index(300, 0));
+        QVERIFY(list.viewport()->rect().contains(last));
+        QCOMPARE(list.visualRect(f->Model().index(list.rowAt(0), 0)).top(), 0); // the top row is whole
     }
 
     void clickLoadsRowAndSecondClickStoresIt() {

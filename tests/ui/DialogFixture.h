@@ -14,6 +14,7 @@
 #include "SoundCatalogue.h"
 #include "SoundListModel.h"
 #include "SoundObserver.h"
+#include "SoundTableView.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -138,17 +139,9 @@ struct DialogFixture {
         return List()->visualRect(Model().index(row, SoundListModel::CommentColumn)).center();
     }
     void ClickRow(int row) const { QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowCentre(row)); }
+    QPoint RowBoxCentre(int row) const { return dialog->m_listSounds->CheckBoxRect(row).center(); }
     void ClickRowCheckBox(int row) const {
-        QTableView& list = *List();
-        const QModelIndex index = Model().index(row, SoundListModel::NumberColumn);
-        QStyleOptionViewItem option;
-        option.initFrom(&list);
-        option.rect = list.visualRect(index);
-        option.features = QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDisplay;
-        option.text = index.data().toString();
-        option.checkState = index.data(Qt::CheckStateRole).value<Qt::CheckState>();
-        const QRect box = list.style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, &list);
-        QTest::mouseClick(list.viewport(), Qt::LeftButton, {}, box.center());
+        QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowBoxCentre(row));
     }
 
     // Feeds sound packets through the bridge and waits for their verdicts, keeping the UI thread

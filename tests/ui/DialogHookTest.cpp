@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 
 #include <atomic>
+#include <unistd.h>
 #include <random>
 #include <thread>
 
@@ -230,6 +231,30 @@ private slots:
         QCOMPARE(f->Rows(), QStringLiteral("0010"));
         QVERIFY(load ? !f->dialog->LoadCatalogueFile(*f->chooser.path)
                      : !f->dialog->SaveCatalogueFile(*f->chooser.path));
+    }
+
+    // Only the file's own permission counts (root may write anything: the save is made as nobody).
+    void saveOverAReadOnlyFileFailsAndKeepsIt() {
+        QTemporaryDir dir;
+        QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::Permissions(0x7777)));
+        const QString path = dir.filePath(QStringLiteral("kept.xml"));
+        QFile kept(path);
+        QVERIFY(kept.open(QIODevice::WriteOnly));
+        kept.write("<mute/>\n");
+        kept.close();
+        QVERIFY(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+        f->Add(0x10, "new");
+        f->chooser.path = path;
+        const bool root = geteuid() == 0;
+        QVERIFY(!root || seteuid(65534) == 0);
+        f->Click("saveButton");
+        QVERIFY(!root || seteuid(0) == 0);
+        QCOMPARE(f->messages.shown.size(), std::size_t(1));
+        QCOMPARE(f->messages.shown[0].text, path + QStringLiteral(" に書き込みできませんでした。"));
+        QCOMPARE(f->messages.shown[0].caption, QStringLiteral("書き込みエラー"));
+        QVERIFY(kept.open(QIODevice::ReadOnly));
+        QCOMPARE(kept.readAll(), QByteArray("<mute/>\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.xml")});
     }
 
     void closingDetachesTheObservers() {

@@ -1,5 +1,6 @@
 // The dialog's building blocks on their own: the list model and the hand-over to the UI thread.
 
+#include "SoundCatalogue.h"
 #include "SoundListModel.h"
 #include "UiThreadCall.h"
 
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <random>
 #include <thread>
 
 class UiPartsTest : public QObject {
@@ -41,6 +43,63 @@ private slots:
         model.Reset({});
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(userChanges.size(), 1);
+    }
+
+    // The rows follow the catalogue change by change: each announced for what it is, never a reset
+    // but for a clear or a load.
+    void listModelCatchesUpWithoutResets() {
+        SoundCatalogue catalogue;
+        SoundListModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
+        QSignalSpy moves(&model, &QAbstractItemModel::rowsMoved);
+        QSignalSpy removals(&model, &QAbstractItemModel::rowsRemoved);
+        QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
+        const auto rows = [&model] {
+            std::vector<SoundEntry> shown;
+            for (int row = 0; row < model.rowCount(); ++row)
+                shown.push_back(model.Row(row));
+            return shown;
+        };
+        for (std::int32_t n = 1; n <= 40; ++n)
+            catalogue.AddOrUpdate(n, "", n % 5 == 0, true, false, nullptr);
+        model.CatchUp(catalogue);
+        QCOMPARE(resets.size(), 0);
+        QCOMPARE(inserts.size(), 1); // one run of appends, one insertion
+        QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
+
+        std::mt19937 random(3);
+        for (int round = 0; round < 300; ++round) {
+            for (int i = static_cast<int>(random() % 4); i >= 0; --i) {
+                const auto n = static_cast<std::int32_t>(1 + random() % 60);
+                switch (random() % 4) {
+                case 0:
+                    catalogue.Remove(n);
+                    break;
+                case 1:
+                    catalogue.AddOrUpdate(n, "moved", random() % 2 == 0, false, false, nullptr);
+                    break;
+                default:
+                    catalogue.AddOrUpdate(n, std::to_string(round), random() % 2 == 0, true, false, nullptr);
+                }
+            }
+            model.CatchUp(catalogue);
+            QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
+        }
+        QCOMPARE(resets.size(), 0);
+        QVERIFY(!moves.isEmpty() && !removals.isEmpty() && !changes.isEmpty());
+
+        // Rows the model was given by someone else are refilled whole; so is a clear.
+        model.Reset({{7, false, "stray"}});
+        model.CatchUp(catalogue);
+        QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
+        resets.clear();
+        catalogue.Clear(nullptr);
+        catalogue.AddOrUpdate(9, "", false, false, false, nullptr);
+        model.CatchUp(catalogue);
+        QCOMPARE(resets.size(), 1);
+        QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
     }
 
     void callFromAnotherThreadRunsOnTheUiThread() {

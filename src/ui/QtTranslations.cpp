@@ -1,0 +1,16 @@
+#include "QtTranslations.h"
+
+#include <QCoreApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
+
+bool InstallQtTranslations(QCoreApplication& application, const QLocale& locale) {
+    auto* translator = new QTranslator(&application);
+    if (!translator->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete translator;
+        return false;
+    }
+    return QCoreApplication::installTranslator(translator);
+}

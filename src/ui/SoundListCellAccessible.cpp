@@ -1,0 +1,184 @@
+#include "SoundListCellAccessible.h"
+
+#include "SoundTableView.h"
+
+#include <QAccessible>
+#include <QHeaderView>
+
+SoundListCellAccessible::SoundListCellAccessible(SoundTableView* view, Kind kind, const QModelIndex& index, int section)
+    : m_view(view), m_kind(kind), m_index(index), m_section(section) {}
+
+bool SoundListCellAccessible::isValid() const {
+    if (!m_view || !m_view->model())
+        return false;
+    return m_kind == Kind::Corner || m_kind == Kind::ColumnHeader || m_index.isValid();
+}
+
+int SoundListCellAccessible::ChildIndex() const {
+    if (!isValid())
+        return -1;
+    // As the view counts them: a first row of column headers, a first column of row headers.
+    const int columns = m_view->model()->columnCount() + 1;
+    switch (m_kind) {
+    case Kind::Corner:
+        return 0;
+    case Kind::ColumnHeader:
+        return 1 + m_section;
+    case Kind::RowHeader:
+        return (m_index.row() + 1) * columns;
+    case Kind::Cell:
+        return (m_index.row() + 1) * columns + m_index.column() + 1;
+    }
+    return -1;
+}
+
+QWindow* SoundListCellAccessible::window() const {
+    return m_view ? m_view->window()->windowHandle() : nullptr;
+}
+
+QAccessibleInterface* SoundListCellAccessible::parent() const {
+    return m_view ? QAccessible::queryAccessibleInterface(m_view) : nullptr;
+}
+
+QAccessibleInterface* SoundListCellAccessible::table() const {
+    return parent();
+}
+
+QString SoundListCellAccessible::text(QAccessible::Text t) const {
+    if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
+        return {};
+    switch (m_kind) {
+    case Kind::Corner:
+        return {};
+    case Kind::ColumnHeader:
+        return m_view->model()->headerData(m_section, Qt::Horizontal).toString();
+    case Kind::RowHeader:
+        return QString::number(m_index.row() + 1);
+    case Kind::Cell:
+        return m_index.data(Qt::DisplayRole).toString();
+    }
+    return {};
+}
+
+QRect SoundListCellAccessible::rect() const {
+    if (!isValid())
+        return {};
+    QRect local;
+    const QWidget* area = m_view->viewport();
+    switch (m_kind) {
+    case Kind::Corner:
+        return {};
+    case Kind::ColumnHeader: {
+        const QHeaderView& header = *m_view->horizontalHeader();
+        area = &header;
+        local = QRect(header.sectionViewportPosition(m_section), 0, header.sectionSize(m_section), header.height());
+        break;
+    }
+    case Kind::RowHeader: {
+        const QHeaderView& header = *m_view->verticalHeader();
+        area = &header;
+        const int row = m_index.row();
+        local = QRect(0, header.sectionViewportPosition(row), header.width(), header.sectionSize(row));
+        break;
+    }
+    case Kind::Cell:
+        local = m_view->visualRect(m_index);
+        break;
+    }
+    return QRect(area->mapToGlobal(local.topLeft()), local.size());
+}
+
+QAccessible::Role SoundListCellAccessible::role() const {
+    switch (m_kind) {
+    case Kind::Corner:
+        return QAccessible::Pane;
+    case Kind::ColumnHeader:
+        return QAccessible::ColumnHeader;
+    case Kind::RowHeader:
+        return QAccessible::RowHeader;
+    case Kind::Cell:
+        // Qt's bridge to the desktop's accessibility bus does not pass the checkable state on (it
+        // does not for a check box either): the number cell says what it is by its role.
+        return IsCheckBox() ? QAccessible::CheckBox : QAccessible::Cell;
+    }
+    return QAccessible::NoRole;
+}
+
+bool SoundListCellAccessible::IsCheckBox() const {
+    return m_kind == Kind::Cell && m_index.isValid() && (m_index.flags() & Qt::ItemIsUserCheckable) &&
+           m_index.data(Qt::CheckStateRole).isValid();
+}
+
+QAccessible::State SoundListCellAccessible::state() const {
+    QAccessible::State state;
+    if (!isValid()) {
+        state.invalid = true;
+        return state;
+    }
+    if (m_kind != Kind::Cell)
+        return state;
+    const QRect shown = m_view->visualRect(m_index);
+    if (!m_view->viewport()->rect().intersects(shown))
+        state.invisible = true;
+    state.selectable = true;
+    state.focusable = true;
+    state.selected = isSelected();
+    state.focused = m_view->currentIndex().row() == m_index.row() && m_view->hasFocus();
+    if (IsCheckBox()) {
+        state.checkable = true;
+        state.checked = m_index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+    }
+    return state;
+}
+
+void* SoundListCellAccessible::interface_cast(QAccessible::InterfaceType type) {
+    if (type == QAccessible::TableCellInterface)
+        return static_cast<QAccessibleTableCellInterface*>(this);
+    if (type == QAccessible::ActionInterface)
+        return static_cast<QAccessibleActionInterface*>(this);
+    return nullptr;
+}
+
+bool SoundListCellAccessible::isSelected() const {
+    return isValid() && m_kind == Kind::Cell && m_view->selectionModel() &&
+           m_view->selectionModel()->isSelected(m_index);
+}
+
+QList<QAccessibleInterface*> SoundListCellAccessible::columnHeaderCells() const {
+    QAccessibleInterface* list = table();
+    if (!list || m_kind != Kind::Cell)
+        return {};
+    return {list->child(1 + m_index.column())};
+}
+
+QList<QAccessibleInterface*> SoundListCellAccessible::rowHeaderCells() const {
+    QAccessibleInterface* list = table();
+    if (!list || m_kind != Kind::Cell)
+        return {};
+    return {list->child((m_index.row() + 1) * (m_view->model()->columnCount() + 1))};
+}
+
+int SoundListCellAccessible::columnIndex() const {
+    return m_kind == Kind::ColumnHeader ? m_section : m_kind == Kind::Cell ? m_index.column() : -1;
+}
+
+int SoundListCellAccessible::rowIndex() const {
+    return (m_kind == Kind::Cell || m_kind == Kind::RowHeader) ? m_index.row() : -1;
+}
+
+QStringList SoundListCellAccessible::actionNames() const {
+    if (IsCheckBox())
+        return {toggleAction()};
+    return {};
+}
+
+void SoundListCellAccessible::doAction(const QString& actionName) {
+    if (actionName == toggleAction() && IsCheckBox())
+        m_view->ClickCheckBox(m_index.row());
+}
+
+QStringList SoundListCellAccessible::keyBindingsForAction(const QString& actionName) const {
+    if (actionName == toggleAction() && IsCheckBox())
+        return {QStringLiteral("Space")};
+    return {};
+}
