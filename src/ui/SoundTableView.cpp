@@ -1,11 +1,14 @@
 #include "SoundTableView.h"
 
 #include <algorithm>
+#include <tuple>
 
 #include <QAccessible>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QHash>
+#include <QMap>
+#include <QPixmap>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -17,10 +20,12 @@
 
 namespace {
 
-// Draws the cells as the style does, but with each cell's text laid out once and kept, not laid
-// out anew at every paint (which, with the substitute font's shaping, made up most of a repaint).
-// Leaves the check boxes to the view: Qt's delegate would toggle them on the button's release, and
-// on the space bar a second time.
+// Draws the cells as the style does, but without asking it anew for every cell of every paint:
+// each cell's text is laid out once and kept (with the substitute font's shaping, laying it out
+// made up most of a repaint), where the style puts a cell's parts is worked out once per cell size,
+// and a row's check box, neither selected nor current, is a picture the style drew once. A
+// selected or current cell is drawn by the style as before. The check boxes are left to the view:
+// Qt's delegate would toggle them on the button's release, and on the space bar a second time.
 class SoundItemDelegate final : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
@@ -40,18 +45,22 @@ public:
         const QWidget* widget = option.widget;
         QStyle* style = widget ? widget->style() : QApplication::style();
         const QString text = option.text;
-        option.text.clear(); // background, selection, check box and focus frame: the style's own
-        style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget);
+        option.text.clear();
+        const Layout& layout = LayoutFor(option, style, widget);
+        const bool plain = !(option.state & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver)) &&
+                           option.backgroundBrush.style() == Qt::NoBrush;
+        if (!plain) {
+            style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget); // background, box, focus frame
+        } else if (option.features & QStyleOptionViewItem::HasCheckIndicator) {
+            painter->drawPixmap(option.rect.topLeft() + layout.check.topLeft(),
+                                CheckBoxPicture(option, layout.check.size(), style, widget, painter->device()));
+        }
         if (text.isEmpty())
             return;
-        option.text = text;
-        // Where and how the style would put the text.
-        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        const QRect area =
-            style->subElementRect(QStyle::SE_ItemViewItemText, &option, widget).adjusted(margin, 0, -margin, 0);
+        const QRect area = layout.text.translated(option.rect.topLeft());
         const QStaticText& laidOut = LaidOut(text, area.width(), option.font, option.textElideMode);
-        const QSizeF size = laidOut.size();
-        const QRect placed = QStyle::alignedRect(option.direction, option.displayAlignment, size.toSize(), area);
+        const QRect placed =
+            QStyle::alignedRect(option.direction, option.displayAlignment, laidOut.size().toSize(), area);
         const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                            : (option.state & QStyle::State_Active) ? QPalette::Normal
                                                                                    : QPalette::Inactive;
@@ -70,15 +79,60 @@ protected:
     }
 
 private:
+    // Where the style puts a cell's check box and text, relative to the cell's top left corner.
+    struct Layout {
+        QRect check;
+        QRect text;
+    };
+
+    const Layout& LayoutFor(const QStyleOptionViewItem& option, const QStyle* style, const QWidget* widget) const {
+        const LayoutKey key{option.rect.width(), option.rect.height(), option.features & QStyleOptionViewItem::HasCheckIndicator,
+                            static_cast<int>(option.displayAlignment)};
+        if (const auto found = m_layouts.find(key); found != m_layouts.end())
+            return found.value();
+        if (m_layouts.size() >= kKept)
+            m_layouts.clear();
+        QStyleOptionViewItem at0(option); // without its text: where the text goes does not depend on it
+        at0.rect.moveTo(0, 0);
+        Layout layout;
+        if (at0.features & QStyleOptionViewItem::HasCheckIndicator)
+            layout.check = style->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &at0, widget);
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        layout.text = style->subElementRect(QStyle::SE_ItemViewItemText, &at0, widget).adjusted(margin, 0, -margin, 0);
+        return m_layouts.insert(key, layout).value();
+    }
+
+    const QPixmap& CheckBoxPicture(const QStyleOptionViewItem& option, QSize size, const QStyle* style,
+                                   const QWidget* widget, const QPaintDevice* device) const {
+        const qreal ratio = device ? device->devicePixelRatioF() : 1.0;
+        const int state = static_cast<int>(option.state & (QStyle::State_Enabled | QStyle::State_Active));
+        const PictureKey key{option.checkState, state, size.width(), size.height(), ratio};
+        if (const auto found = m_pictures.find(key); found != m_pictures.end())
+            return found.value();
+        QPixmap picture(size * ratio);
+        picture.setDevicePixelRatio(ratio);
+        picture.fill(Qt::transparent);
+        QStyleOptionViewItem box(option);
+        box.rect = QRect(QPoint(0, 0), size);
+        box.state = (option.state & (QStyle::State_Enabled | QStyle::State_Active)) |
+                    (option.checkState == Qt::Checked     ? QStyle::State_On
+                     : option.checkState == Qt::Unchecked ? QStyle::State_Off
+                                                          : QStyle::State_NoChange);
+        QPainter painter(&picture);
+        style->drawPrimitive(QStyle::PE_IndicatorItemViewItemCheck, &box, &painter, widget);
+        painter.end();
+        return m_pictures.insert(key, picture).value();
+    }
+
     const QStaticText& LaidOut(const QString& text, int width, const QFont& font, Qt::TextElideMode elide) const {
-        const Key key{text, width};
+        const TextKey key{text, width};
         if (m_font != font) {
             m_laidOut.clear();
             m_font = font;
         }
         if (const auto found = m_laidOut.find(key); found != m_laidOut.end())
             return found.value();
-        if (m_laidOut.size() >= kKept)
+        if (m_laidOut.size() >= kKeptTexts)
             m_laidOut.clear();
         QStaticText laidOut(QFontMetrics(font).elidedText(text, elide, width));
         laidOut.setTextFormat(Qt::PlainText);
@@ -86,10 +140,15 @@ private:
         return m_laidOut.insert(key, laidOut).value();
     }
 
-    using Key = std::pair<QString, int>;
-    static constexpr qsizetype kKept = 2048; // a few screens of rows
-    mutable QHash<Key, QStaticText> m_laidOut;
+    using TextKey = std::pair<QString, int>;
+    using LayoutKey = std::tuple<int, int, bool, int>;
+    using PictureKey = std::tuple<int, int, int, int, qreal>;
+    static constexpr qsizetype kKeptTexts = 2048; // a few screens of rows
+    static constexpr qsizetype kKept = 64;
+    mutable QHash<TextKey, QStaticText> m_laidOut;
     mutable QFont m_font;
+    mutable QMap<LayoutKey, Layout> m_layouts;
+    mutable QMap<PictureKey, QPixmap> m_pictures;
 };
 
 } // namespace
@@ -99,11 +158,38 @@ SoundTableView::SoundTableView(QWidget* parent) : QTableView(parent) {
     setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
     // Opaque: a change of the list repaints the list alone, not the dialog and group box beneath.
     setAutoFillBackground(true);
+    m_pacedRepaint.setSingleShot(true);
+    connect(&m_pacedRepaint, &QTimer::timeout, this, [this] { PaintedParts(true); }); // repaints them whole
+}
+
+void SoundTableView::PaceRepaints() {
+    if (m_pacedRepaint.isActive() || !m_sincePaint.isValid())
+        return;
+    const auto interval = static_cast<qint64>(kRepaintInterval.count());
+    const qint64 since = m_sincePaint.elapsed();
+    if (since >= interval)
+        return;
+    PaintedParts(false);
+    m_pacedRepaint.start(static_cast<int>(interval - since));
+}
+
+// What a change of the rows redraws: the rows, the scroll bars, and the column headers (Qt redraws
+// the bars and headers whenever it lays the rows out anew, the headers' texts shaped again).
+void SoundTableView::PaintedParts(bool enabled) {
+    viewport()->setUpdatesEnabled(enabled);
+    verticalScrollBar()->setUpdatesEnabled(enabled);
+    horizontalScrollBar()->setUpdatesEnabled(enabled);
+    horizontalHeader()->viewport()->setUpdatesEnabled(enabled);
+}
+
+void SoundTableView::paintEvent(QPaintEvent* event) {
+    m_sincePaint.start();
+    QTableView::paintEvent(event);
 }
 
 void SoundTableView::setModel(QAbstractItemModel* model) {
     if (QAbstractItemModel* old = this->model())
-        disconnect(old, &QAbstractItemModel::rowsMoved, this, nullptr);
+        disconnect(old, nullptr, this, nullptr);
     QTableView::setModel(model);
     if (!model)
         return;
@@ -118,6 +204,12 @@ void SoundTableView::setModel(QAbstractItemModel* model) {
             [this](const QModelIndex&, int first, int, const QModelIndex&, int destination) {
                 RowsMoved(std::min(first, destination));
             });
+    // Before the view's own reaction to each change that redraws many rows; a row's data changing
+    // redraws that row alone, at once.
+    connect(model, &QAbstractItemModel::rowsAboutToBeInserted, this, &SoundTableView::PaceRepaints);
+    connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, &SoundTableView::PaceRepaints);
+    connect(model, &QAbstractItemModel::rowsAboutToBeRemoved, this, &SoundTableView::PaceRepaints);
+    connect(model, &QAbstractItemModel::modelAboutToBeReset, this, &SoundTableView::PaceRepaints);
 }
 
 void SoundTableView::RowsMoved(int first) {

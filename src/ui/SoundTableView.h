@@ -1,6 +1,10 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QTableView>
+#include <QTimer>
+
+#include <chrono>
 
 // The sound list's view, behaving as a Windows list with check boxes does:
 // - a row's box is ticked or unticked as the button goes down on it (Qt would wait for the
@@ -17,6 +21,12 @@ public:
 
     // Every row is alike (one height, none hidden) and stays so: see RowsMoved.
     void setModel(QAbstractItemModel* model) override;
+
+    // While sounds flood in, the list is drawn at most once every kRepaintInterval rather than
+    // after each: a repaint holds the UI thread for about a millisecond, and a sound that comes
+    // meanwhile (with the game's packet) waits for it. A change after a quiet spell is drawn at
+    // once. Follows the model's rows being inserted, moved or removed, and its resets.
+    static constexpr std::chrono::milliseconds kRepaintInterval{100};
 
     // Scrolls the rows (only the rows, and only as far as needed) so that the last one is wholly in
     // view.
@@ -38,12 +48,15 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
+    void paintEvent(QPaintEvent* event) override;
     void updateGeometries() override;
     // Qt makes the first row current when the list gains the focus without one (Tab, or the window
     // coming back to the front); a Windows list does not, and the editor would be overwritten.
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    void PaceRepaints();
+    void PaintedParts(bool enabled);
     // A row moved: with every row alike, the rows' geometry is as it was, and the rows from `first`
     // on show other sounds. Qt's view and row header would re-lay out all rows and look at each of
     // their 65,534 sections for every sound moved to the end (a millisecond, twice the paint), and
@@ -57,4 +70,6 @@ private:
     void AlignTopRow();
 
     int m_laidOutRows = -1; // the row count the scroll range was last brought up to date for
+    QElapsedTimer m_sincePaint; // since the rows were last drawn
+    QTimer m_pacedRepaint;      // runs while drawing waits for the interval to pass
 };

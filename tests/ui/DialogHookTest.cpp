@@ -266,6 +266,35 @@ private slots:
         QCOMPARE(f->catalogue.Count(), std::size_t(1));
     }
 
+    void aFloodIsDrawnAtAPaceAndTheListShowsTheLastSound() {
+        // Counts the rows being drawn.
+        struct PaintCounter final : QObject {
+            int paints = 0;
+            bool eventFilter(QObject*, QEvent* event) override {
+                paints += event->type() == QEvent::Paint ? 1 : 0;
+                return false;
+            }
+        } counter;
+        QWidget* rows = f->List()->viewport();
+        rows->installEventFilter(&counter);
+        f->Click("autoAddCheckBox");
+        std::vector<std::uint16_t> sounds;
+        for (std::uint16_t number = 0x200; number < 0x240; ++number)
+            sounds.push_back(number);
+        QCOMPARE(f->Play(sounds).size(), sounds.size());
+        QCOMPARE(f->Model().rowCount(), static_cast<int>(sounds.size()));
+        // Not once per sound, but drawn in the end, and drawn as usual from then on.
+        QTRY_VERIFY(rows->updatesEnabled() && counter.paints > 0);
+        QVERIFY(counter.paints < static_cast<int>(sounds.size()));
+        const int before = counter.paints;
+        QTest::qWait(2 * static_cast<int>(SoundTableView::kRepaintInterval.count()));
+        QCOMPARE(f->Play({0x300}).size(), std::size_t(1));
+        QTRY_VERIFY(counter.paints > before);
+        QVERIFY(rows->updatesEnabled());
+        const QRect last = f->List()->visualRect(f->Model().index(f->Model().rowCount() - 1, 0));
+        QVERIFY(rows->rect().contains(last));
+    }
+
     void closeDuringAFlood() {
         f->Click("autoAddCheckBox");
         f->Click("moveToEndCheckBox");
