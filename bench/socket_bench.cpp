@@ -57,6 +57,39 @@ static bool SendAll(int fd, const std::uint8_t* data, std::size_t length) {
     return true;
 }
 
+// The floor under every figure here: two threads passing an EVENT-sized and a VERDICT-sized
+// message back and forth over a socket pair, with nothing else in the way. This machine's cost of
+// waking a thread, measured in the same run.
+static void BM_BareSocketPingPong(benchmark::State& state) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) {
+        state.SkipWithError("socketpair");
+        return;
+    }
+    std::thread echo([&] {
+        std::uint8_t buffer[32];
+        while (recv(pair[1], buffer, 25, MSG_WAITALL) == 25)
+            send(pair[1], buffer, 9, MSG_NOSIGNAL);
+    });
+    std::vector<double> micros;
+    micros.reserve(1 << 16);
+    std::uint8_t buffer[32] = {};
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        if (send(pair[0], buffer, 25, MSG_NOSIGNAL) != 25 || recv(pair[0], buffer, 9, MSG_WAITALL) != 9) {
+            state.SkipWithError("the echo stopped");
+            break;
+        }
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    shutdown(pair[0], SHUT_RDWR);
+    echo.join();
+    close(pair[0]);
+    close(pair[1]);
+    ReportPercentiles(state, micros);
+}
+BENCHMARK(BM_BareSocketPingPong)->UseRealTime();
+
 // Connects a peer with a client window and waits until the program has it (-1: it did not come).
 static int AttachPeer(SocketHookLibrary& library, const std::string& path) {
     const int peer = ConnectPeer(path);
