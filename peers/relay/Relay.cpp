@@ -2,6 +2,7 @@
 
 #include "GamePacket.h"
 #include "PeerProcess.h"
+#include "StopSignals.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -120,8 +121,8 @@ void Relay::RunOnce(std::chrono::milliseconds wait) {
     if (logins + games + openings > 0)
         timeout = std::min(timeout, std::chrono::milliseconds(100)); // verdict and connect deadlines
     timeout = std::max(timeout, std::chrono::milliseconds(0));
-    if (poll(fds.data(), fds.size(), static_cast<int>(timeout.count())) < 0)
-        return; // a signal; the caller looks at its stop flag
+    if (WaitReady(fds.data(), fds.size(), timeout) < 0)
+        return; // a stop signal; the caller looks at its stop flag
 
     if (fds[0].revents != 0)
         Accept(m_loginFd, false);

@@ -28,7 +28,7 @@ Options:
   -h, --help               this text
 
 Messages go to standard error; nothing the player types is ever shown. Exit status: 0 stopped
-by SIGINT or SIGTERM, 1 cannot listen or resolve the shard, 2 bad options.
+by SIGINT, SIGTERM or SIGHUP, 1 cannot listen or resolve the shard, 2 bad options.
 )";
 
 static bool ParseUnsigned(std::string_view text, unsigned long max, unsigned long& value, int base = 10) {

@@ -2,20 +2,10 @@
 
 #include "Relay.h"
 #include "RelayOptions.h"
+#include "StopSignals.h"
 
-#include <atomic>
 #include <csignal>
 #include <cstdio>
-
-namespace {
-
-std::atomic<bool> g_stop{false};
-
-void OnStopSignal(int) {
-    g_stop.store(true);
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
     RelayOptions options;
@@ -36,13 +26,7 @@ int main(int argc, char** argv) {
         say(error);
         return 1;
     }
-    // No SA_RESTART: the signal ends the relay's wait at once.
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    sigaction(SIGHUP, &action, nullptr);
+    InstallStopSignals();
     std::signal(SIGPIPE, SIG_IGN);
 
     const std::string address = options.listenAddress + ":" + std::to_string(relay->LoginPort());
@@ -50,7 +34,7 @@ int main(int argc, char** argv) {
         std::to_string(relay->GamePort()) + ". Point the game client at " + address + " with its encryption off");
     if (options.listenAddress.rfind("127.", 0) != 0)
         say("listening on " + options.listenAddress + ": other machines can connect to this relay");
-    relay->Run(g_stop);
+    relay->Run(StopFlag());
     say("stopped");
     return 0;
 }

@@ -7,6 +7,7 @@
 
 static std::atomic<bool> g_stop{false};
 static sigset_t g_waitMask;
+static bool g_installed = false; // a program without them (a test) keeps its own mask
 
 static void OnStopSignal(int) {
     g_stop.store(true);
@@ -29,10 +30,15 @@ void InstallStopSignals() {
     sigdelset(&g_waitMask, SIGINT);
     sigdelset(&g_waitMask, SIGTERM);
     sigdelset(&g_waitMask, SIGHUP);
+    g_installed = true;
 }
 
 bool StopRequested() {
     return g_stop.load();
+}
+
+const std::atomic<bool>& StopFlag() {
+    return g_stop;
 }
 
 int WaitReady(pollfd* fds, nfds_t count, std::chrono::nanoseconds timeout) {
@@ -40,9 +46,10 @@ int WaitReady(pollfd* fds, nfds_t count, std::chrono::nanoseconds timeout) {
         errno = EINTR;
         return -1;
     }
+    const sigset_t* mask = g_installed ? &g_waitMask : nullptr;
     if (timeout.count() < 0)
-        return ppoll(fds, count, nullptr, &g_waitMask);
+        return ppoll(fds, count, nullptr, mask);
     const auto ns = timeout.count();
     const timespec limit{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    return ppoll(fds, count, &limit, &g_waitMask);
+    return ppoll(fds, count, &limit, mask);
 }
