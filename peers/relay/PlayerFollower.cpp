@@ -2,11 +2,17 @@
 
 #include "GamePacket.h"
 
-void PlayerFollower::Place(std::uint16_t x, std::uint16_t y, std::uint8_t facing) {
+// x and y are big-endian at xAt and xAt + 2; a packet too short for them changes nothing.
+bool PlayerFollower::Place(std::span<const std::uint8_t> packet, std::size_t xAt, std::size_t facingAt) {
+    const auto x = PeekBe16(packet, xAt), y = PeekBe16(packet, xAt + 2);
+    const auto facing = PeekU8(packet, facingAt);
+    if (!x || !y || !facing)
+        return false;
     m_known = true;
-    m_x = x;
-    m_y = y;
-    m_facing = facing & 7;
+    m_x = *x;
+    m_y = *y;
+    m_facing = *facing & 7;
+    return true;
 }
 
 // Directions 0 to 7 run clockwise from north; north is y - 1, east is x + 1.
@@ -23,31 +29,17 @@ void PlayerFollower::FromServer(std::span<const std::uint8_t> packet) {
     if (packet.empty())
         return;
     switch (packet[0]) {
-    case 0x1B: { // enter world
-        const auto x = PeekBe16(packet, 11), y = PeekBe16(packet, 13);
-        const auto facing = PeekU8(packet, 17);
-        if (x && y && facing) {
-            Place(*x, *y, *facing);
+    case 0x1B: // enter world
+        if (Place(packet, 11, 17))
             m_requests.clear();
-        }
         break;
-    }
-    case 0x20: { // the player, direction at 17
-        const auto x = PeekBe16(packet, 11), y = PeekBe16(packet, 13);
-        const auto facing = PeekU8(packet, 17);
-        if (x && y && facing)
-            Place(*x, *y, *facing);
+    case 0x20: // the player, direction at 17
+        Place(packet, 11, 17);
         break;
-    }
-    case 0x21: { // walk refused: back to this place, and the client starts its sequence anew
-        const auto x = PeekBe16(packet, 2), y = PeekBe16(packet, 4);
-        const auto facing = PeekU8(packet, 6);
-        if (x && y && facing) {
-            Place(*x, *y, *facing);
+    case 0x21: // walk refused: back to this place, and the client starts its sequence anew
+        if (Place(packet, 2, 6))
             m_requests.clear();
-        }
         break;
-    }
     case 0x22: { // walk confirmed
         const auto sequence = PeekU8(packet, 1);
         if (!sequence)

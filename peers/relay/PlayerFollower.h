@@ -27,7 +27,7 @@ private:
     // Walk requests kept for their answers; a client has only a handful in flight.
     static constexpr std::size_t kMaxRequests = 64;
 
-    void Place(std::uint16_t x, std::uint16_t y, std::uint8_t facing);
+    bool Place(std::span<const std::uint8_t> packet, std::size_t xAt, std::size_t facingAt);
     void Step(std::uint8_t direction);
 
     bool m_known = false;
