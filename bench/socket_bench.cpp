@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -90,6 +91,18 @@ static void BM_BareSocketPingPong(benchmark::State& state) {
 }
 BENCHMARK(BM_BareSocketPingPong)->UseRealTime();
 
+// The program's end of the socket in a folder of its own, removed again when the benchmark ends.
+struct ListeningProgram {
+    std::string path = TempSocketPath();
+    std::string error;
+    std::unique_ptr<SocketHookLibrary> library = SocketHookLibrary::Open(path, error);
+
+    ~ListeningProgram() {
+        library.reset();
+        std::filesystem::remove_all(std::filesystem::path(path).parent_path());
+    }
+};
+
 // Connects a peer with a client window and waits until the program has it (-1: it did not come).
 static int AttachPeer(SocketHookLibrary& library, const std::string& path) {
     const int peer = ConnectPeer(path);
@@ -120,13 +133,13 @@ static bool ReadFrame(int fd, FrameReader& reader, Frame& frame) {
 }
 
 static void BM_EventVerdictRoundTrip(benchmark::State& state) {
-    const std::string path = TempSocketPath();
-    std::string error;
-    auto library = SocketHookLibrary::Open(path, error);
-    if (!library) {
-        state.SkipWithError(error.c_str());
+    ListeningProgram program;
+    if (!program.library) {
+        state.SkipWithError(program.error.c_str());
         return;
     }
+    const std::string& path = program.path;
+    auto& library = program.library;
     std::atomic<bool> stop{false};
     std::thread pump([&] {
         while (!stop.load()) {
@@ -164,8 +177,6 @@ static void BM_EventVerdictRoundTrip(benchmark::State& state) {
     stop = true;
     library->Wake();
     pump.join();
-    library.reset();
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 BENCHMARK(BM_EventVerdictRoundTrip)->UseRealTime();
 
@@ -174,13 +185,13 @@ BENCHMARK(BM_EventVerdictRoundTrip)->UseRealTime();
 // message and the 0x54 sound). With a peer that reads nothing at all and a full socket:
 // RunPlayCommand alone, what the user waits for after pressing Play whatever the game side does.
 static void BM_PlayCommand(benchmark::State& state, bool peerReads) {
-    const std::string path = TempSocketPath();
-    std::string error;
-    auto library = SocketHookLibrary::Open(path, error);
-    if (!library) {
-        state.SkipWithError(error.c_str());
+    ListeningProgram program;
+    if (!program.library) {
+        state.SkipWithError(program.error.c_str());
         return;
     }
+    const std::string& path = program.path;
+    auto& library = program.library;
     PacketHandlerTable handlers;
     PlayerPosition position;
     position.Store({1234, 567, 8});
@@ -217,8 +228,6 @@ static void BM_PlayCommand(benchmark::State& state, bool peerReads) {
         bridge.Stop();
     }
     ReportPercentiles(state, micros);
-    library.reset();
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 BENCHMARK_CAPTURE(BM_PlayCommand, ToInjectsAtAReadingPeer, true)->UseRealTime();
 BENCHMARK_CAPTURE(BM_PlayCommand, WithAPeerNotReading, false)->Iterations(10'000)->UseRealTime();
@@ -228,13 +237,13 @@ BENCHMARK_CAPTURE(BM_PlayCommand, WithAPeerNotReading, false)->Iterations(10'000
 static void BM_PipelinedEvents(benchmark::State& state) {
     const auto outstanding = static_cast<std::size_t>(state.range(0));
     constexpr std::size_t kPerIteration = 20'000;
-    const std::string path = TempSocketPath();
-    std::string error;
-    auto library = SocketHookLibrary::Open(path, error);
-    if (!library) {
-        state.SkipWithError(error.c_str());
+    ListeningProgram program;
+    if (!program.library) {
+        state.SkipWithError(program.error.c_str());
         return;
     }
+    const std::string& path = program.path;
+    auto& library = program.library;
     SoundCatalogue catalogue;
     catalogue.AddOrUpdate(0x01F4, "", true, false, false, nullptr);
     ActiveDialog activeDialog;
@@ -282,8 +291,6 @@ static void BM_PipelinedEvents(benchmark::State& state) {
         bridge.Stop();
     }
     handlers.Uninstall(0x54);
-    library.reset();
-    std::filesystem::remove_all(std::filesystem::path(path).parent_path());
 }
 BENCHMARK(BM_PipelinedEvents)->Arg(1)->Arg(8)->Arg(128)->Arg(10'000)->UseRealTime()->Unit(benchmark::kMillisecond);
 
