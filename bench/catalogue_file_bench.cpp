@@ -3,7 +3,7 @@
 //   catalogue_file_bench [benchmark options]
 //   catalogue_file_bench --write-catalogue=PATH   writes the benchmarked file to PATH and exits
 //                                                  (tools/bench-catalogue-file.sh times xmllint on it)
-#include "CatalogueFile.h"
+#include "CatalogueXml.h"
 
 #include <benchmark/benchmark.h>
 #include <libxml/parser.h>

@@ -1,4 +1,4 @@
-#include "CatalogueFile.h"
+#include "CatalogueXml.h"
 
 #include "SafeFileWriter.h"
 #include "SoundNumber.h"

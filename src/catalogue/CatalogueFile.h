@@ -3,11 +3,8 @@
 #include "CodePage.h"
 #include "SoundCatalogue.h"
 
-#include <libxml/tree.h>
-
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
 #include <optional>
 #include <string>
 #include <utility>
@@ -20,27 +17,25 @@
 // The dialog's SaveCatalogueFile/LoadCatalogueFile drive these (reading its fields, suspending
 // auto-add, showing the error messages); nothing here knows of the dialog.
 
+// libxml2's document, held here as an opaque pointer: only CatalogueXml.h opens it.
+struct _xmlDoc;
+
 // One libxml2 document, alive for one save or one load. Releasing it frees the document and
 // cleans the library up (xmlFreeDoc, xmlCleanupParser). UI thread only.
 class CatalogueDocument {
 public:
-    explicit CatalogueDocument(xmlDocPtr doc) : m_doc(doc) {}
+    explicit CatalogueDocument(_xmlDoc* doc) : m_doc(doc) {}
     ~CatalogueDocument();
     CatalogueDocument(CatalogueDocument&& other) noexcept : m_doc(std::exchange(other.m_doc, nullptr)) {}
     CatalogueDocument& operator=(CatalogueDocument&& other) noexcept;
     CatalogueDocument(const CatalogueDocument&) = delete;
     CatalogueDocument& operator=(const CatalogueDocument&) = delete;
 
-    xmlDocPtr get() const { return m_doc; }
+    _xmlDoc* get() const { return m_doc; }
 
 private:
-    xmlDocPtr m_doc = nullptr;
+    _xmlDoc* m_doc = nullptr;
 };
-
-// New element `name` with `text` as content when not empty, and the attributes in order up to the
-// first pair with a missing (null) name or value; appended as the parent's last child.
-xmlNodePtr AppendElement(xmlNodePtr parent, const char* name, const char* text,
-                         std::initializer_list<std::pair<const char*, const char*>> attributes);
 
 // Runs the library's version check, then builds the document from the catalogue: in number order
 // when sortByNumber, else in display order. The catalogue's lock is held across the whole walk.
@@ -117,11 +112,3 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path, Cat
 // half a load, and its lookups wait no longer than that.
 bool ApplyCatalogueDocument(const CatalogueDocument& document, SoundCatalogue& catalogue, SoundListView* view,
                             const std::string& codePage = SystemCodePage());
-
-// Reads an entry from every node of a sibling list that has no element children, descending into
-// those that have; nodes named "text" are skipped. Iterative: deep nesting cannot exhaust the stack.
-// The entries are in document order; their numbers are the low 16 bits of what was read, 0x0000
-// and 0xFFFF included (AddOrUpdate drops those).
-std::vector<SoundEntry> ReadCatalogueNodes(xmlNodePtr first, const std::string& codePage);
-// The same, each entry stored through `edit` (keepPosition false) as it is read.
-void ReadCatalogueNodes(xmlNodePtr first, SoundCatalogue::Edit& edit, const std::string& codePage);

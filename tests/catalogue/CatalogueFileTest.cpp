@@ -1,4 +1,4 @@
-#include "CatalogueFile.h"
+#include "CatalogueXml.h"
 #include "SoundNumber.h"
 
 #include <gtest/gtest.h>
