@@ -694,7 +694,7 @@ TEST(CatalogueSaveTest, RefusesWhatNoLoadCouldRead) {
         // Refused by libxml2 when read in large pieces: its lookahead limit counted them together.
         {"RunOfLongEntriesSaved", 4'000'000, 3, {}, CatalogueSaveError::None},
         {"EntryTooLong", longest + 1, 1, {}, CatalogueSaveError::EntryTooLong},
-        // Past the file limit (a smaller one here: 128 MiB would take the sanitizer builds minutes).
+        // Past the file limit (a smaller one here: 32 MiB would take the sanitizer builds a while).
         {"FileTooLarge", 3'000, 40, {kMaxCatalogueLineBytes, 100'000}, CatalogueSaveError::FileTooLarge},
         {"FileUpToTheLimitSaved", 3'000, 40, {kMaxCatalogueLineBytes, 200'000}, CatalogueSaveError::None},
     };
