@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times the catalogue file's save and load (65,534 entries) and, as the floor a load is measured
 # against, `xmllint --noout` parsing the very same file. Wall and CPU time both: on a busy machine
-# the CPU figures are the steadier ones.
+# the CPU figures are the steadier ones. Then loads (or refusals) of hostile files and of the largest
+# file a save writes, one process each, with their peak memory.
 #
 #   tools/bench-catalogue-file.sh [build folder]      (default: build; needs catalogue_file_bench)
 set -euo pipefail
@@ -52,4 +53,14 @@ printf '%-26s %9s %8s %9s %8s\n' "xmllint --noout (floor)" "$floor_wall" 1.00 "$
 for name in Parse Load/UTF-8 Load/CP932 Save; do
     read -r wall cpu < <(means "$name")
     printf '%-26s %9s %8s %9s %8s\n' "$name" "$wall" "$(ratio "$wall" "$floor_wall")" "$cpu" "$(ratio "$cpu" "$floor_cpu")"
+done
+
+# Hostile files and the largest file a save writes, each loaded once in a process of its own, so
+# that the peak memory is the load's.
+echo
+echo "Load or refuse, one process each (wall, CPU, peak memory of the process):"
+"$bench" --write-hostile="$work"
+for f in "$file" "$work/attributes.xml" "$work/entities.xml" "$work/largest.xml"; do
+    printf '%-16s %10s bytes  ' "$(basename "$f")" "$(wc -c <"$f")"
+    "$bench" --load="$f"
 done

@@ -1,11 +1,15 @@
-#include "CatalogueFile.h"
+#include "CatalogueXml.h"
 
+#include "SafeFileWriter.h"
 #include "SoundNumber.h"
+#include "XmlInputScreen.h"
 
+#include <libxml/SAX2.h>
 #include <libxml/encoding.h>
 #include <libxml/entities.h>
 #include <libxml/hash.h>
 #include <libxml/parser.h>
+#include <libxml/valid.h>
 #include <libxml/xmlIO.h>
 #include <libxml/xmlversion.h>
 
@@ -84,43 +88,6 @@ template <class Read> void WalkCatalogueNodes(xmlNodePtr first, Read&& read) {
     }
 }
 
-// The file a save replaces: the path itself, or the end of its chain of symbolic links, so that
-// the link stays a link. Empty for a chain that loops or cannot be read.
-std::string SaveTarget(std::string path) {
-    for (int hops = 0; hops < 40; ++hops) {
-        struct stat st {};
-        if (lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
-            return path;
-        }
-        std::string link(4096, '\0');
-        const ssize_t length = readlink(path.c_str(), link.data(), link.size());
-        if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
-            return {};
-        }
-        link.resize(static_cast<std::size_t>(length));
-        path = link.front() == '/' ? link : path.substr(0, path.rfind('/') + 1) + link;
-    }
-    return {};
-}
-
-mode_t NewFileMode() {
-    // What fopen would have given the file. The umask is read, not set and reset: the hook's
-    // threads run meanwhile.
-    mode_t mask = 022;
-    if (FILE* status = std::fopen("/proc/self/status", "r")) {
-        char line[256];
-        unsigned value = 0;
-        while (std::fgets(line, sizeof line, status)) {
-            if (std::sscanf(line, "Umask: %o", &value) == 1) {
-                mask = static_cast<mode_t>(value);
-                break;
-            }
-        }
-        std::fclose(status);
-    }
-    return 0666 & ~mask;
-}
-
 // A catalogue is plain XML: a compressed file is not one (the library's own file reader would
 // unpack gzip and xz unasked, and a few kilobytes could unfold into a tree of gigabytes).
 bool LooksCompressed(const unsigned char* head, std::size_t n) {
@@ -135,19 +102,71 @@ bool LooksCompressed(const unsigned char* head, std::size_t n) {
 // has parsed, and a run of long elements (a dozen comments of a megabyte) then trips its 10 MB
 // lookahead limit ("Huge input lookup"); in reads of its own chunk size it discards as it goes, so
 // only one element longer than kMaxCatalogueLineBytes is refused, wherever it stands.
+//
+// Every byte passes the screen first, and no more than the file limit is read, however long the
+// file grows meanwhile. A refusal, here or by the declaration hooks below, ends the input at once.
 struct FileSource {
     static constexpr int kChunk = 250; // libxml2's INPUT_CHUNK
     int fd;
+    XmlInputScreen screen;
+    CatalogueLoadError refusal = CatalogueLoadError::None;
+    std::size_t attributeDeclarations = 0;
+
+    void Refuse(CatalogueLoadError why) {
+        if (refusal == CatalogueLoadError::None) {
+            refusal = why;
+        }
+    }
 };
 
 int ReadChunk(void* context, char* buffer, int length) {
-    const int fd = static_cast<FileSource*>(context)->fd;
-    for (;;) {
-        const ssize_t n = read(fd, buffer, static_cast<std::size_t>(std::min(length, FileSource::kChunk)));
-        if (n >= 0 || errno != EINTR) {
-            return n < 0 ? -1 : static_cast<int>(n);
-        }
+    FileSource& source = *static_cast<FileSource*>(context);
+    if (source.refusal != CatalogueLoadError::None) {
+        return -1;
     }
+    for (;;) {
+        const ssize_t n = read(source.fd, buffer, static_cast<std::size_t>(std::min(length, FileSource::kChunk)));
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            source.Refuse(CatalogueLoadError::CannotRead);
+            return -1;
+        }
+        if (!source.screen.Pass(buffer, static_cast<std::size_t>(n))) {
+            source.Refuse(source.screen.verdict() == XmlInputScreen::Verdict::TooLarge
+                              ? CatalogueLoadError::TooLarge
+                              : CatalogueLoadError::Unsupported);
+            return -1;
+        }
+        return static_cast<int>(n);
+    }
+}
+
+// The parse under way on this thread, for the declaration hooks.
+thread_local FileSource* parsing = nullptr;
+
+// A save writes no declarations. An entity whose text holds markup or references is how a few
+// bytes become elements the screen never saw, or values that nest expansion in expansion: refused,
+// with its own declaration. Entities of plain text are kept (and their expansion bounded below).
+void ScreenEntityDeclaration(void* context, const xmlChar* name, int type, const xmlChar* publicId,
+                             const xmlChar* systemId, xmlChar* content) {
+    if (content != nullptr && (xmlStrchr(content, '<') != nullptr || xmlStrchr(content, '&') != nullptr)) {
+        parsing->Refuse(CatalogueLoadError::Unsupported);
+        return;
+    }
+    xmlSAX2EntityDecl(context, name, type, publicId, systemId, content);
+}
+
+// Each declared default is checked against every attribute of each element: bounded as attributes are.
+void ScreenAttributeDeclaration(void* context, const xmlChar* element, const xmlChar* name, int type, int def,
+                                const xmlChar* defaultValue, xmlEnumerationPtr tree) {
+    if (++parsing->attributeDeclarations > kMaxCatalogueAttributes) {
+        parsing->Refuse(CatalogueLoadError::Unsupported);
+        xmlFreeEnumeration(tree);
+        return;
+    }
+    xmlSAX2AttributeDecl(context, element, name, type, def, defaultValue, tree);
 }
 
 int CloseNothing(void*) {
@@ -176,69 +195,39 @@ std::size_t LongestLine(const std::string& bytes) {
     return longest;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-    for (std::size_t done = 0; done < bytes.size();) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// What the plain call does to an existing file: truncate it and write it through.
-bool WriteInPlace(const std::string& target, const std::string& bytes) {
-    const int fd = open(target.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        return false;
-    }
-    bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-    written = close(fd) == 0 && written;
-    return written;
-}
-
-void SyncFolder(const std::string& file) {
-    const std::size_t slash = file.rfind('/');
-    const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
-}
-
 // The parser keeps references to the document's own entities inside attribute values, and xmlGetProp
 // expands them on every read: a file of a few kilobytes can declare one large entity and refer to it
 // many times, and the reads would then build gigabytes. The expanded sizes are counted beforehand:
 // a document with one value that would expand past the parser's own limit for a literal value, or
-// with values that would expand together past the largest file that is read at all, is refused like
-// a file that is not well-formed.
+// with values that would expand together past what is left of the file limit, is refused. So is one
+// whose reading would cost too much: xmlGetProp joins a value's pieces one by one, each time going
+// over all it has joined so far (12 values of 1,650 references to 6 KB: 5 s).
 class EntityExpansion {
 public:
     static constexpr std::size_t kValueLimit = kMaxCatalogueValueBytes;
-    static constexpr std::uint64_t kTotalLimit = kMaxCatalogueFileBytes;
+    // Bytes gone over to join the pieces of all values; a value of 10 references to 1 MB each costs 50 MB.
+    static constexpr std::uint64_t kJoinLimit = 256ull << 20;
 
-    explicit EntityExpansion(xmlDocPtr doc) : m_doc(doc) {}
+    EntityExpansion(xmlDocPtr doc, std::uint64_t budget) : m_doc(doc), m_budget(budget) {}
 
-    // False once this value, or all counted so far, expand past their limit.
+    // False once this value, or all counted so far, expand or cost past their limit.
     bool Count(xmlNodePtr value) {
-        const std::size_t length = Length(value, 0);
+        std::uint64_t pieces = 0;
+        const std::size_t length = Length(value, 0, pieces);
         m_total += length;
-        return length <= kValueLimit && m_total <= kTotalLimit;
+        m_join += pieces * length;
+        return length <= kValueLimit && m_total <= m_budget && m_join <= kJoinLimit;
     }
 
 private:
     // What xmlNodeListGetString(doc, list, 1) would give, in bytes, saturated past the value limit.
-    std::size_t Length(xmlNodePtr list, int depth) {
+    std::size_t Length(xmlNodePtr list, int depth, std::uint64_t& pieces) {
         if (depth > 64) {
             return kValueLimit + 1;
         }
         std::size_t length = 0;
         for (xmlNodePtr node = list; node != nullptr && length <= kValueLimit; node = node->next) {
+            ++pieces;
             if (node->type == XML_TEXT_NODE || node->type == XML_CDATA_SECTION_NODE) {
                 length += static_cast<std::size_t>(xmlStrlen(node->content));
             } else if (node->type == XML_ENTITY_REF_NODE) {
@@ -248,24 +237,34 @@ private:
                     continue;
                 }
                 const auto known = m_lengths.find(entity);
-                length += known != m_lengths.end() ? known->second
-                                                   : (m_lengths[entity] = Length(entity->children, depth + 1));
+                if (known != m_lengths.end()) {
+                    length += known->second.first;
+                    pieces += known->second.second;
+                    continue;
+                }
+                std::uint64_t inner = 0;
+                const std::size_t expanded = Length(entity->children, depth + 1, inner);
+                m_lengths[entity] = {expanded, inner};
+                length += expanded;
+                pieces += inner;
             }
         }
         return std::min(length, kValueLimit + 1);
     }
 
     xmlDocPtr m_doc;
-    std::unordered_map<xmlEntityPtr, std::size_t> m_lengths;
+    std::uint64_t m_budget;
+    std::unordered_map<xmlEntityPtr, std::pair<std::size_t, std::uint64_t>> m_lengths;
     std::uint64_t m_total = 0;
+    std::uint64_t m_join = 0;
 };
 
-bool ExpandsTooFar(xmlDocPtr doc) {
+bool ExpandsTooFar(xmlDocPtr doc, std::uint64_t budget) {
     const xmlDtdPtr dtd = doc->intSubset;
     if (dtd == nullptr || dtd->entities == nullptr || xmlHashSize(static_cast<xmlHashTablePtr>(dtd->entities)) <= 0) {
         return false; // without declared entities every value is plain text
     }
-    EntityExpansion expansion(doc);
+    EntityExpansion expansion(doc, budget);
     std::vector<xmlNodePtr> pending{doc->children};
     while (!pending.empty()) {
         xmlNodePtr node = pending.back();
@@ -371,69 +370,24 @@ bool WriteCatalogueDocument(const CatalogueDocument& document, const std::string
         result = CatalogueSaveError::FileTooLarge;
         return false;
     }
-    const std::string target = SaveTarget(path);
-    if (target.empty()) {
+    switch (SafeFileWriter(path).Write(bytes)) {
+    case SafeWriteError::None:
+        result = CatalogueSaveError::None;
+        return true;
+    case SafeWriteError::UntrustedLink:
+        result = CatalogueSaveError::UntrustedLink;
         return false;
+    case SafeWriteError::CannotWrite:
+        break;
     }
-    struct stat existing {};
-    const bool exists = stat(target.c_str(), &existing) == 0;
-    if (exists) {
-        if (!S_ISREG(existing.st_mode)) {
-            return false; // a folder, a device or a pipe is never replaced
-        }
-        // The plain call's own test: may this user open the file for writing? (Not truncated here.)
-        const int probe = open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
-        if (probe < 0) {
-            return false;
-        }
-        close(probe);
-    }
-
-    std::string temporary = target + ".XXXXXX";
-    int fd = mkstemp(temporary.data());
-    if (fd < 0 && errno == ENAMETOOLONG) {
-        const std::size_t slash = target.rfind('/');
-        temporary = (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".mute-XXXXXX";
-        fd = mkstemp(temporary.data());
-    }
-    if (fd < 0) {
-        // No new file can be made beside it (a folder the user may not write): the plain call
-        // would still write an existing file in place.
-        if (exists && WriteInPlace(target, bytes)) {
-            result = CatalogueSaveError::None;
-            return true;
-        }
-        return false;
-    }
-    if (exists) {
-        struct stat made {};
-        const bool sameOwner =
-            fstat(fd, &made) == 0 && made.st_uid == existing.st_uid && made.st_gid == existing.st_gid;
-        if (existing.st_nlink > 1 || (!sameOwner && fchown(fd, existing.st_uid, existing.st_gid) != 0)) {
-            // A replacement would take the file from its owner or group, or from its other links.
-            close(fd);
-            unlink(temporary.c_str());
-            if (!WriteInPlace(target, bytes)) {
-                return false;
-            }
-            result = CatalogueSaveError::None;
-            return true;
-        }
-    }
-    bool written = fchmod(fd, exists ? existing.st_mode & 07777 : NewFileMode()) == 0;
-    written = written && WriteAll(fd, bytes) && fsync(fd) == 0;
-    written = close(fd) == 0 && written;
-    written = written && rename(temporary.c_str(), target.c_str()) == 0;
-    if (!written) {
-        unlink(temporary.c_str());
-        return false;
-    }
-    SyncFolder(target);
-    result = CatalogueSaveError::None;
-    return true;
+    return false;
 }
 
-std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
+std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path, CatalogueLoadError* error,
+                                                    const CatalogueFileLimits& limits) {
+    CatalogueLoadError ignored = CatalogueLoadError::None;
+    CatalogueLoadError& result = error != nullptr ? *error : ignored;
+    result = CatalogueLoadError::CannotRead;
     // The file is opened here and only its bytes reach the library: it would otherwise fetch a path
     // that reads as a URL, or open another file named by the path with its %-escapes decoded when
     // the path itself does not exist. Only a regular file is read (a pipe would block for ever).
@@ -449,9 +403,12 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
         ~Closer() { close(fd); }
     } closer{fd};
     struct stat st {};
-    // A parsed tree takes several times the file's size; a full catalogue file is a few megabytes.
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-        static_cast<std::uint64_t>(st.st_size) > kMaxCatalogueFileBytes) {
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        return std::nullopt;
+    }
+    // Known too large before a byte is read (the screen counts what is read, should it grow meanwhile).
+    if (static_cast<std::uint64_t>(st.st_size) > limits.fileBytes) {
+        result = CatalogueLoadError::TooLarge;
         return std::nullopt;
     }
     unsigned char head[6] = {};
@@ -459,16 +416,39 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path) {
     if (headLength < 0 || LooksCompressed(head, static_cast<std::size_t>(headLength))) {
         return std::nullopt;
     }
-    FileSource source{fd};
-    // The options of xmlParseFile (none), and never the network.
-    xmlDocPtr doc = xmlReadIO(ReadChunk, CloseNothing, &source, path.c_str(), nullptr, XML_PARSE_NONET);
-    if (doc == nullptr) {
+    // A byte order mark is the parser's to skip only when it guesses the encoding; here it is told.
+    const bool mark = headLength >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF;
+    if (mark && lseek(fd, 3, SEEK_SET) != 3) {
         return std::nullopt;
     }
+    FileSource source{fd, XmlInputScreen({limits.fileBytes, kMaxCatalogueValueBytes, kMaxCatalogueAttributes,
+                                          kMaxCatalogueNamespaces})};
+    const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> context(xmlNewParserCtxt(), xmlFreeParserCtxt);
+    if (!context || context->sax == nullptr) {
+        return std::nullopt;
+    }
+    context->sax->entityDecl = ScreenEntityDeclaration;
+    context->sax->attributeDecl = ScreenAttributeDeclaration;
+    parsing = &source;
+    // The options of xmlParseFile (none), never the network, and UTF-8 whatever the file declares:
+    // the screen reads the bytes as the parser does.
+    xmlDocPtr doc = xmlCtxtReadIO(context.get(), ReadChunk, CloseNothing, &source, path.c_str(), "UTF-8",
+                                  XML_PARSE_NONET | XML_PARSE_IGNORE_ENC);
+    parsing = nullptr;
     CatalogueDocument document(doc);
-    if (ExpandsTooFar(doc)) {
+    if (source.refusal != CatalogueLoadError::None) {
+        result = source.refusal;
         return std::nullopt;
     }
+    if (doc == nullptr) {
+        result = CatalogueLoadError::NotWellFormed;
+        return std::nullopt;
+    }
+    if (ExpandsTooFar(doc, limits.fileBytes - std::min(limits.fileBytes, source.screen.bytes()))) {
+        result = CatalogueLoadError::TooLarge;
+        return std::nullopt;
+    }
+    result = CatalogueLoadError::None;
     return document;
 }
 

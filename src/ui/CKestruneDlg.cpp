@@ -587,6 +587,9 @@ static QString WriteErrorText(const QString& path, CatalogueSaveError error) {
     else if (error == CatalogueSaveError::FileTooLarge)
         text += QStringLiteral("\nファイルが大きすぎるため、保存しても読み込めません（%1 MiB まで）。")
                     .arg(kMaxCatalogueFileBytes >> 20);
+    else if (error == CatalogueSaveError::UntrustedLink)
+        text += QStringLiteral(
+            "\n共有フォルダーにある他のユーザーのシンボリックリンクを経由するため、書き込みませんでした。");
     return text;
 }
 

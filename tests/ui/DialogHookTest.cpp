@@ -8,9 +8,10 @@
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <unistd.h>
 #include <random>
+#include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 
 static std::vector<std::uint8_t> PlayerPacket(std::uint16_t x, std::uint16_t y, std::uint8_t z) {
     std::vector<std::uint8_t> packet(19, 0);
@@ -255,6 +256,35 @@ private slots:
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), QByteArray("<mute/>\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("kept.xml")});
+    }
+
+    // A link another user planted in a shared folder is not written through, and the message says why.
+    void saveThroughAPlantedLinkIsRefused() {
+        if (geteuid() != 0)
+            QSKIP("needs root to give a link to another user");
+        QTemporaryDir dir;
+        const QString victim = dir.filePath(QStringLiteral("victim.xml"));
+        QFile file(victim);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("<mute/>\n");
+        file.close();
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("shared")));
+        const QString shared = dir.filePath(QStringLiteral("shared"));
+        const QString link = shared + QStringLiteral("/cat.xml");
+        QVERIFY(QFile::link(victim, link));
+        QCOMPARE(lchown(QFile::encodeName(link).constData(), 65534, static_cast<gid_t>(-1)), 0);
+        QCOMPARE(chmod(QFile::encodeName(shared).constData(), 01777), 0);
+        f->Add(0x10, "new");
+        f->chooser.path = link;
+        f->Click("saveButton");
+        QCOMPARE(f->messages.shown.size(), std::size_t(1));
+        QCOMPARE(f->messages.shown[0].text,
+                 link + QStringLiteral(" に書き込みできませんでした。\n"
+                                       "共有フォルダーにある他のユーザーのシンボリックリンクを経由するため、"
+                                       "書き込みませんでした。"));
+        QCOMPARE(f->messages.shown[0].caption, QStringLiteral("書き込みエラー"));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), QByteArray("<mute/>\n"));
     }
 
     void closingDetachesTheObservers() {
