@@ -12,7 +12,7 @@ source "$root/tools/virtual-desktop.sh"
 export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 dbus-run-session -- bash -c '
     "$1/src/app/kestrune" & app=$!
-    "$1/tools/kestrune-sim" --loop --quiet-verdicts "$2/tools/demo-session.txt" >/dev/null & sim=$!
+    "$1/peers/kestrune-sim" --loop --quiet-verdicts "$2/tools/demo-session.txt" >/dev/null & sim=$!
     /usr/bin/python3 "$2/tools/atspi-check.py"; rc=$?
     kill $sim $app 2>/dev/null; wait $app 2>/dev/null
     exit $rc' _ "$build" "$root"

@@ -26,7 +26,7 @@ dbus-run-session -- bash -c '
     measure() { # label, then the simulator'\''s script (none: no sounds)
         local sim=""
         if [[ -n ${2:-} ]]; then
-            "$build/tools/kestrune-sim" --loop --quiet-verdicts "$2" >/dev/null 2>&1 & sim=$!
+            "$build/peers/kestrune-sim" --loop --quiet-verdicts "$2" >/dev/null 2>&1 & sim=$!
         fi
         /usr/bin/python3 "$root/tools/measure-row-clicks.py" "$1" "$clicks"
         [[ -n $sim ]] && { kill $sim; wait $sim 2>/dev/null || true; }

@@ -15,8 +15,10 @@ using Kind = SoundListCellAccessible::Kind;
 SoundListAccessible::SoundListAccessible(SoundTableView* view) : QAccessibleWidget(view, QAccessible::Table) {}
 
 SoundListAccessible::~SoundListAccessible() {
-    for (QAccessible::Id id : m_children)
-        QAccessible::deleteAccessibleInterface(id);
+    DropStale(true);
+    for (QAccessible::Id id : m_headers)
+        if (id != 0)
+            QAccessible::deleteAccessibleInterface(id);
 }
 
 SoundTableView* SoundListAccessible::View() const {
@@ -42,31 +44,32 @@ int SoundListAccessible::childCount() const {
 QAccessibleInterface* SoundListAccessible::child(int index) const {
     if (index < 0 || index >= childCount())
         return nullptr;
-    for (QAccessible::Id id : m_children) {
-        SoundListCellAccessible* cell = Cell(id);
-        if (cell && cell->ChildIndex() == index)
-            return cell;
-    }
     const int columns = columnCount() + 1;
     const int row = index / columns - 1;
     const int column = index % columns - 1;
     SoundTableView* view = View();
-    SoundListCellAccessible* made = nullptr;
-    if (row < 0)
-        made = new SoundListCellAccessible(view, column < 0 ? Kind::Corner : Kind::ColumnHeader, {}, column);
-    else if (column < 0)
-        made = new SoundListCellAccessible(view, Kind::RowHeader, view->model()->index(row, 0));
-    else
-        made = new SoundListCellAccessible(view, Kind::Cell, view->model()->index(row, column));
-    m_children.push_back(QAccessible::registerAccessibleInterface(made));
-    return made;
+    if (row < 0) {
+        if (m_headers.size() < static_cast<std::size_t>(columns))
+            m_headers.resize(static_cast<std::size_t>(columns), 0);
+        QAccessible::Id& id = m_headers[static_cast<std::size_t>(index)];
+        if (id == 0)
+            id = QAccessible::registerAccessibleInterface(
+                new SoundListCellAccessible(view, column < 0 ? Kind::Corner : Kind::ColumnHeader, -1, column));
+        return QAccessible::accessibleInterface(id);
+    }
+    QAccessible::Id& id = m_cells[{view->RowKey(row), column}];
+    if (SoundListCellAccessible* cell = id != 0 ? Cell(id) : nullptr; cell && cell->Row() == row)
+        return cell;
+    if (id != 0)
+        QAccessible::deleteAccessibleInterface(id);
+    id = QAccessible::registerAccessibleInterface(
+        new SoundListCellAccessible(view, column < 0 ? Kind::RowHeader : Kind::Cell, row, column));
+    return QAccessible::accessibleInterface(id);
 }
 
 int SoundListAccessible::indexOfChild(const QAccessibleInterface* child) const {
-    for (QAccessible::Id id : m_children)
-        if (Cell(id) == child)
-            return Cell(id)->ChildIndex();
-    return -1;
+    const auto* cell = dynamic_cast<const SoundListCellAccessible*>(child);
+    return cell && cell->View() == View() ? cell->ChildIndex() : -1;
 }
 
 QAccessibleInterface* SoundListAccessible::cellAt(int row, int column) const {
@@ -149,22 +152,25 @@ bool SoundListAccessible::unselectRow(int row) {
     return true;
 }
 
-void SoundListAccessible::modelChange(QAccessibleTableModelChangeEvent*) {
-    // The cells hold persistent indexes: rows inserted, moved or removed carry them along, and
-    // the view announces moves as a reset of the whole table. Only the cells of rows that are gone
-    // need dropping.
-    DropStale();
+void SoundListAccessible::modelChange(QAccessibleTableModelChangeEvent* event) {
+    // Cells find their rows again when next asked: rows inserted or moved (the view announces a move
+    // as data changed from the first row moved on) need nothing here.
+    if (event->modelChangeType() == QAccessibleTableModelChangeEvent::ModelReset)
+        DropStale(true);
+    else if (event->modelChangeType() == QAccessibleTableModelChangeEvent::RowsRemoved)
+        DropStale(false);
 }
 
-void SoundListAccessible::DropStale() {
-    const auto stale = std::remove_if(m_children.begin(), m_children.end(), [](QAccessible::Id id) {
-        SoundListCellAccessible* cell = Cell(id);
-        if (cell && cell->isValid())
-            return false;
-        QAccessible::deleteAccessibleInterface(id);
-        return true;
-    });
-    m_children.erase(stale, m_children.end());
+void SoundListAccessible::DropStale(bool all) {
+    for (auto cell = m_cells.begin(); cell != m_cells.end();) {
+        SoundListCellAccessible* made = Cell(cell.value());
+        if (!all && made && made->isValid()) {
+            ++cell;
+            continue;
+        }
+        QAccessible::deleteAccessibleInterface(cell.value());
+        cell = m_cells.erase(cell);
+    }
 }
 
 static QAccessibleInterface* DialogAccessibleFactory(const QString& className, QObject* object) {

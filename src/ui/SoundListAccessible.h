@@ -3,7 +3,10 @@
 #include <QAccessible>
 #include <QAccessibleTableInterface>
 #include <QAccessibleWidget>
+#include <QHash>
+#include <QString>
 
+#include <utility>
 #include <vector>
 
 class SoundListCellAccessible;
@@ -12,7 +15,8 @@ class SoundTableView;
 // The sound list as the accessibility interface sees it: a table whose children are laid out as
 // the view counts them (a corner, a row of column headers, then per row its header and its cells).
 // Its cells are SoundListCellAccessible: the number cell is the row's check box. Cells are made when
-// asked for and follow their rows as the list changes; those whose row is gone are dropped.
+// asked for, at most one per sound and column, and follow their rows as the list changes; a moved
+// row costs nothing here, however many cells were read. Those whose row is gone are dropped.
 class SoundListAccessible final : public QAccessibleWidget, public QAccessibleTableInterface {
 public:
     explicit SoundListAccessible(SoundTableView* view);
@@ -49,12 +53,18 @@ public:
     bool unselectColumn(int) override { return false; }
     void modelChange(QAccessibleTableModelChangeEvent* event) override;
 
+    // How many cells and headers are registered with QAccessible for the list.
+    int CellCount() const { return static_cast<int>(m_cells.size() + m_headers.size()); }
+
 private:
     SoundTableView* View() const;
     // Drops the cells whose row is gone (all of them after a reset of the rows).
-    void DropStale();
+    void DropStale(bool all);
 
-    mutable std::vector<QAccessible::Id> m_children; // registered with QAccessible, owned by it
+    // Registered with QAccessible, owned by it. Cells and row headers by their sound's number text
+    // and column (-1: the row header), the corner and column headers by child index.
+    mutable QHash<std::pair<QString, int>, QAccessible::Id> m_cells;
+    mutable std::vector<QAccessible::Id> m_headers;
 };
 
 // Makes the accessibility interface use CheckBoxAccessible for every check box and

@@ -5,13 +5,32 @@
 #include <QAccessible>
 #include <QHeaderView>
 
-SoundListCellAccessible::SoundListCellAccessible(SoundTableView* view, Kind kind, const QModelIndex& index, int section)
-    : m_view(view), m_kind(kind), m_index(index), m_section(section) {}
+SoundListCellAccessible::SoundListCellAccessible(SoundTableView* view, Kind kind, int row, int column)
+    : m_view(view), m_kind(kind), m_column(kind == Kind::RowHeader ? -1 : column), m_row(row),
+      m_revision(view ? view->RowsRevision() : 0) {
+    if (FollowsRow() && view)
+        m_key = view->RowKey(row);
+}
+
+int SoundListCellAccessible::Row() const {
+    if (!FollowsRow() || !m_view || m_key.isEmpty())
+        return -1;
+    if (m_revision != m_view->RowsRevision()) {
+        m_row = m_view->FindRow(m_key, m_row);
+        m_revision = m_view->RowsRevision();
+    }
+    return m_row;
+}
+
+QModelIndex SoundListCellAccessible::Index() const {
+    const int row = Row();
+    return row < 0 ? QModelIndex() : m_view->model()->index(row, m_kind == Kind::Cell ? m_column : 0);
+}
 
 bool SoundListCellAccessible::isValid() const {
     if (!m_view || !m_view->model())
         return false;
-    return m_kind == Kind::Corner || m_kind == Kind::ColumnHeader || m_index.isValid();
+    return !FollowsRow() || Row() >= 0;
 }
 
 int SoundListCellAccessible::ChildIndex() const {
@@ -23,11 +42,11 @@ int SoundListCellAccessible::ChildIndex() const {
     case Kind::Corner:
         return 0;
     case Kind::ColumnHeader:
-        return 1 + m_section;
+        return 1 + m_column;
     case Kind::RowHeader:
-        return (m_index.row() + 1) * columns;
+        return (Row() + 1) * columns;
     case Kind::Cell:
-        return (m_index.row() + 1) * columns + m_index.column() + 1;
+        return (Row() + 1) * columns + m_column + 1;
     }
     return -1;
 }
@@ -51,11 +70,11 @@ QString SoundListCellAccessible::text(QAccessible::Text t) const {
     case Kind::Corner:
         return {};
     case Kind::ColumnHeader:
-        return m_view->model()->headerData(m_section, Qt::Horizontal).toString();
+        return m_view->model()->headerData(m_column, Qt::Horizontal).toString();
     case Kind::RowHeader:
-        return QString::number(m_index.row() + 1);
+        return QString::number(Row() + 1);
     case Kind::Cell:
-        return m_index.data(Qt::DisplayRole).toString();
+        return Index().data(Qt::DisplayRole).toString();
     }
     return {};
 }
@@ -71,18 +90,18 @@ QRect SoundListCellAccessible::rect() const {
     case Kind::ColumnHeader: {
         const QHeaderView& header = *m_view->horizontalHeader();
         area = &header;
-        local = QRect(header.sectionViewportPosition(m_section), 0, header.sectionSize(m_section), header.height());
+        local = QRect(header.sectionViewportPosition(m_column), 0, header.sectionSize(m_column), header.height());
         break;
     }
     case Kind::RowHeader: {
         const QHeaderView& header = *m_view->verticalHeader();
         area = &header;
-        const int row = m_index.row();
+        const int row = Row();
         local = QRect(0, header.sectionViewportPosition(row), header.width(), header.sectionSize(row));
         break;
     }
     case Kind::Cell:
-        local = m_view->visualRect(m_index);
+        local = m_view->visualRect(Index());
         break;
     }
     return QRect(area->mapToGlobal(local.topLeft()), local.size());
@@ -105,8 +124,10 @@ QAccessible::Role SoundListCellAccessible::role() const {
 }
 
 bool SoundListCellAccessible::IsCheckBox() const {
-    return m_kind == Kind::Cell && m_index.isValid() && (m_index.flags() & Qt::ItemIsUserCheckable) &&
-           m_index.data(Qt::CheckStateRole).isValid();
+    if (m_kind != Kind::Cell)
+        return false;
+    const QModelIndex index = Index();
+    return index.isValid() && (index.flags() & Qt::ItemIsUserCheckable) && index.data(Qt::CheckStateRole).isValid();
 }
 
 QAccessible::State SoundListCellAccessible::state() const {
@@ -117,16 +138,17 @@ QAccessible::State SoundListCellAccessible::state() const {
     }
     if (m_kind != Kind::Cell)
         return state;
-    const QRect shown = m_view->visualRect(m_index);
+    const QModelIndex index = Index();
+    const QRect shown = m_view->visualRect(index);
     if (!m_view->viewport()->rect().intersects(shown))
         state.invisible = true;
     state.selectable = true;
     state.focusable = true;
     state.selected = isSelected();
-    state.focused = m_view->currentIndex().row() == m_index.row() && m_view->hasFocus();
+    state.focused = m_view->currentIndex().row() == index.row() && m_view->hasFocus();
     if (IsCheckBox()) {
         state.checkable = true;
-        state.checked = m_index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
+        state.checked = index.data(Qt::CheckStateRole).toInt() == Qt::Checked;
     }
     return state;
 }
@@ -141,29 +163,29 @@ void* SoundListCellAccessible::interface_cast(QAccessible::InterfaceType type) {
 
 bool SoundListCellAccessible::isSelected() const {
     return isValid() && m_kind == Kind::Cell && m_view->selectionModel() &&
-           m_view->selectionModel()->isSelected(m_index);
+           m_view->selectionModel()->isSelected(Index());
 }
 
 QList<QAccessibleInterface*> SoundListCellAccessible::columnHeaderCells() const {
     QAccessibleInterface* list = table();
-    if (!list || m_kind != Kind::Cell)
+    if (!list || m_kind != Kind::Cell || !isValid())
         return {};
-    return {list->child(1 + m_index.column())};
+    return {list->child(1 + m_column)};
 }
 
 QList<QAccessibleInterface*> SoundListCellAccessible::rowHeaderCells() const {
     QAccessibleInterface* list = table();
-    if (!list || m_kind != Kind::Cell)
+    if (!list || m_kind != Kind::Cell || !isValid())
         return {};
-    return {list->child((m_index.row() + 1) * (m_view->model()->columnCount() + 1))};
+    return {list->child((Row() + 1) * (m_view->model()->columnCount() + 1))};
 }
 
 int SoundListCellAccessible::columnIndex() const {
-    return m_kind == Kind::ColumnHeader ? m_section : m_kind == Kind::Cell ? m_index.column() : -1;
+    return m_kind == Kind::ColumnHeader || m_kind == Kind::Cell ? m_column : -1;
 }
 
 int SoundListCellAccessible::rowIndex() const {
-    return (m_kind == Kind::Cell || m_kind == Kind::RowHeader) ? m_index.row() : -1;
+    return Row();
 }
 
 QStringList SoundListCellAccessible::actionNames() const {
@@ -174,7 +196,7 @@ QStringList SoundListCellAccessible::actionNames() const {
 
 void SoundListCellAccessible::doAction(const QString& actionName) {
     if (actionName == toggleAction() && IsCheckBox())
-        m_view->ClickCheckBox(m_index.row());
+        m_view->ClickCheckBox(Row());
 }
 
 QStringList SoundListCellAccessible::keyBindingsForAction(const QString& actionName) const {

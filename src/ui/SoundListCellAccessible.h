@@ -3,26 +3,31 @@
 #include <QAccessibleActionInterface>
 #include <QAccessibleInterface>
 #include <QAccessibleTableCellInterface>
-#include <QPersistentModelIndex>
 #include <QPointer>
+
+#include <cstdint>
 
 class SoundTableView;
 
 // One cell of the sound list, or one of its headers, as the accessibility interface sees it. A cell
-// follows its row when rows move (it holds a persistent index). The number cell is the row's check
-// box: it has the check box's role and a checkable state, and its Toggle action ticks or unticks the
-// box as a click does.
+// and a row header belong to a sound (its row's number text) and follow it when rows move, found
+// again lazily from where it last stood: a persistent index per cell would make Qt walk every cell
+// a screen reader has read on each moved row. The number cell is the row's check box: it has the
+// check box's role and a checkable state, and its Toggle action ticks or unticks the box as a click
+// does.
 class SoundListCellAccessible final : public QAccessibleInterface,
                                       public QAccessibleTableCellInterface,
                                       public QAccessibleActionInterface {
 public:
     enum class Kind { Cell, ColumnHeader, RowHeader, Corner };
 
-    // Cell and RowHeader: `index` is the cell's (for a row header, the row's first cell). ColumnHeader:
-    // `section` is the column.
-    SoundListCellAccessible(SoundTableView* view, Kind kind, const QModelIndex& index, int section = -1);
+    // Cell: `row` and `column` are where it stands now. RowHeader: `row`. ColumnHeader: `column`.
+    SoundListCellAccessible(SoundTableView* view, Kind kind, int row, int column);
 
     Kind CellKind() const { return m_kind; }
+    const SoundTableView* View() const { return m_view; }
+    // The sound's row now; -1 once it is gone (or for a header of a column, or the corner).
+    int Row() const;
     // The child index the table gives it, from where it stands now; -1 once its row is gone.
     int ChildIndex() const;
 
@@ -58,10 +63,15 @@ public:
     QStringList keyBindingsForAction(const QString& actionName) const override;
 
 private:
+    bool FollowsRow() const { return m_kind == Kind::Cell || m_kind == Kind::RowHeader; }
+    // The cell's model index now; invalid once its row is gone.
+    QModelIndex Index() const;
     bool IsCheckBox() const;
 
     QPointer<SoundTableView> m_view;
     Kind m_kind;
-    QPersistentModelIndex m_index;
-    int m_section;
+    int m_column;
+    QString m_key;                    // the sound's number text, for a cell or a row header
+    mutable int m_row;                // where it stood at m_revision
+    mutable std::uint64_t m_revision; // of the view's rows
 };

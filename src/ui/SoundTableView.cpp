@@ -188,8 +188,29 @@ void SoundTableView::paintEvent(QPaintEvent* event) {
 }
 
 void SoundTableView::setModel(QAbstractItemModel* model) {
+    if (model == this->model())
+        return;
     if (QAbstractItemModel* old = this->model())
         disconnect(old, nullptr, this, nullptr);
+    ++m_rowsRevision;
+    m_rowOfKey = {};
+    if (model) {
+        // Before the view's own reactions (connected in QTableView::setModel), and both before and
+        // after each change: whoever looks a row up meanwhile sees a revision of its own.
+        const auto changed = [this] { ++m_rowsRevision; };
+        for (const auto signal : {&QAbstractItemModel::rowsAboutToBeInserted, &QAbstractItemModel::rowsInserted,
+                                  &QAbstractItemModel::rowsAboutToBeRemoved, &QAbstractItemModel::rowsRemoved})
+            connect(model, signal, this, changed);
+        connect(model, &QAbstractItemModel::rowsAboutToBeMoved, this, changed);
+        connect(model, &QAbstractItemModel::rowsMoved, this, changed);
+        connect(model, &QAbstractItemModel::modelAboutToBeReset, this, changed);
+        connect(model, &QAbstractItemModel::modelReset, this, [this] {
+            ++m_rowsRevision;
+            m_rowOfKey = {};
+        });
+        connect(model, &QAbstractItemModel::layoutAboutToBeChanged, this, changed);
+        connect(model, &QAbstractItemModel::layoutChanged, this, changed);
+    }
     QTableView::setModel(model);
     if (!model)
         return;
@@ -222,6 +243,36 @@ void SoundTableView::RowsMoved(int first) {
         event.setLastColumn(model()->columnCount() - 1);
         QAccessible::updateAccessibility(&event);
     }
+}
+
+QString SoundTableView::RowKey(int row) const {
+    if (!model() || row < 0 || row >= model()->rowCount())
+        return {};
+    return model()->index(row, 0).data(Qt::DisplayRole).toString();
+}
+
+int SoundTableView::FindRow(const QString& key, int hint) const {
+    const int rows = model() ? model()->rowCount() : 0;
+    if (key.isEmpty() || rows == 0)
+        return -1;
+    // A row moved or removed above shifts the others by one, a played sound goes to the end.
+    constexpr int kNear = 4;
+    for (int step = 0; step <= kNear; ++step) {
+        if (RowKey(hint - step) == key)
+            return hint - step;
+        if (step > 0 && RowKey(hint + step) == key)
+            return hint + step;
+    }
+    if (RowKey(rows - 1) == key)
+        return rows - 1;
+    if (m_rowOfKeyRevision != m_rowsRevision) {
+        m_rowOfKey.clear();
+        m_rowOfKey.reserve(rows);
+        for (int row = 0; row < rows; ++row)
+            m_rowOfKey.insert(RowKey(row), row);
+        m_rowOfKeyRevision = m_rowsRevision;
+    }
+    return m_rowOfKey.value(key, -1);
 }
 
 QRect SoundTableView::CheckBoxRect(int row) const {

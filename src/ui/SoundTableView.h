@@ -1,10 +1,12 @@
 #pragma once
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QTableView>
 #include <QTimer>
 
 #include <chrono>
+#include <cstdint>
 
 // The sound list's view, behaving as a Windows list with check boxes does:
 // - a row's box is ticked or unticked as the button goes down on it (Qt would wait for the
@@ -39,6 +41,14 @@ public:
     // reported.
     void ClickCheckBox(int row);
 
+    // Rows as the accessibility interface follows them, without a persistent index per cell read
+    // (Qt walks every one of those on each moved row): a row is named by its number text, and found
+    // again from where it last stood. The revision changes whenever rows come, go or move.
+    std::uint64_t RowsRevision() const { return m_rowsRevision; }
+    QString RowKey(int row) const;
+    // The row named `key` now, looked for first around `hint`; -1 when none.
+    int FindRow(const QString& key, int hint) const;
+
 signals:
     void Clicked(int row);
 
@@ -69,6 +79,9 @@ private:
     // Windows list keeps the top row whole and leaves the rest blank.
     void AlignTopRow();
 
+    std::uint64_t m_rowsRevision = 0;
+    mutable std::uint64_t m_rowOfKeyRevision = ~std::uint64_t{0}; // what m_rowOfKey was built for
+    mutable QHash<QString, int> m_rowOfKey; // built only when a row is not near where it was
     int m_laidOutRows = -1; // the row count the scroll range was last brought up to date for
     QElapsedTimer m_sincePaint; // since the rows were last drawn
     QTimer m_pacedRepaint;      // runs while drawing waits for the interval to pass
