@@ -422,7 +422,7 @@ std::optional<CatalogueDocument> ParseCatalogueFile(const std::string& path, Cat
         return std::nullopt;
     }
     FileSource source{fd, XmlInputScreen({limits.fileBytes, kMaxCatalogueValueBytes, kMaxCatalogueAttributes,
-                                          kMaxCatalogueNamespaces})};
+                                          kMaxCatalogueNamespaces, kMaxCatalogueMarkup})};
     const std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> context(xmlNewParserCtxt(), xmlFreeParserCtxt);
     if (!context || context->sax == nullptr) {
         return std::nullopt;

@@ -1,5 +1,7 @@
 #include "XmlInputScreen.h"
 
+#include <string_view>
+
 bool XmlInputScreen::Refuse(Verdict verdict) {
     m_verdict = verdict;
     return false;
@@ -41,6 +43,38 @@ bool XmlInputScreen::Character(unsigned char byte) {
     return true;
 }
 
+bool XmlInputScreen::CountItem() {
+    return ++m_items <= m_limits.markupItems || Refuse(Verdict::TooManyAttributes);
+}
+
+// Character references and the five predefined entities become text; any other reference is a node.
+bool XmlInputScreen::Reference(unsigned char byte) {
+    if (!m_inReference) {
+        if (byte == '&') {
+            m_inReference = true;
+            m_referenceLength = 0;
+        }
+        return true;
+    }
+    if (m_referenceLength == 0 && byte == '#') {
+        m_inReference = false;
+        return true;
+    }
+    const bool nameByte = (byte >= 'a' && byte <= 'z') || (byte >= 'A' && byte <= 'Z');
+    if (nameByte && m_referenceLength < 5) {
+        m_referenceName[m_referenceLength++] = static_cast<char>(byte);
+        return true;
+    }
+    m_inReference = false;
+    if (byte == ';') {
+        const std::string_view name(m_referenceName, m_referenceLength);
+        if (name == "amp" || name == "lt" || name == "gt" || name == "quot" || name == "apos") {
+            return true;
+        }
+    }
+    return CountItem() && Reference(byte); // the byte may start the next one
+}
+
 bool XmlInputScreen::Markup(unsigned char byte) {
     if (m_afterLess) {
         m_afterLess = false;
@@ -52,7 +86,7 @@ bool XmlInputScreen::Markup(unsigned char byte) {
     if (byte == '<') {
         m_afterLess = true;
         m_inTag = false;
-        return true;
+        return CountItem();
     }
     if (!m_inTag) {
         return true;
@@ -79,7 +113,7 @@ bool XmlInputScreen::Markup(unsigned char byte) {
         m_inTag = false;
         return true;
     }
-    if (byte == '=' && ++m_attributes > m_limits.attributesPerElement) {
+    if (byte == '=' && (++m_attributes > m_limits.attributesPerElement || !CountItem())) {
         return Refuse(Verdict::TooManyAttributes);
     }
     static constexpr char kXmlns[] = "xmlns";
@@ -107,7 +141,7 @@ bool XmlInputScreen::Pass(const char* data, std::size_t size) {
     m_bytes += size;
     for (std::size_t i = 0; i < size; ++i) {
         const auto byte = static_cast<unsigned char>(data[i]);
-        if (!Character(byte) || !Markup(byte)) {
+        if (!Character(byte) || !Markup(byte) || !Reference(byte)) {
             return false;
         }
     }

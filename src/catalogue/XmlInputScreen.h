@@ -17,16 +17,19 @@ class XmlInputScreen {
 public:
     struct Limits {
         std::uint64_t fileBytes;
-        std::size_t valueBytes;                 // one quoted run in a tag
-        std::size_t attributesPerElement = 64;  // a catalogue has 3
-        std::size_t namespaceDeclarations = 16; // a catalogue has none
+        std::size_t valueBytes;                // one quoted run in a tag
+        std::size_t attributesPerElement = 64; // a catalogue has 3
+        std::size_t namespaceDeclarations;
+        // Tags, comments and the like ('<'), attributes ('=' in a tag) and references to the
+        // file's own entities: each becomes a node or more of the parsed tree, and an entry to read.
+        std::size_t markupItems;
     };
 
     enum class Verdict {
         Accepted,
         TooLarge,          // more than fileBytes
         NotText,           // not UTF-8, or a character XML does not allow (the parser would refuse it too)
-        TooManyAttributes, // or too many namespace declarations
+        TooManyAttributes, // or too many namespace declarations, or markup items
         ValueTooLong,
     };
 
@@ -42,6 +45,8 @@ private:
     bool Refuse(Verdict verdict);
     bool Character(unsigned char byte);
     bool Markup(unsigned char byte);
+    bool Reference(unsigned char byte);
+    bool CountItem();
 
     Limits m_limits;
     Verdict m_verdict = Verdict::Accepted;
@@ -58,4 +63,9 @@ private:
     std::size_t m_attributes = 0;
     std::size_t m_namespaces = 0;
     std::size_t m_xmlnsMatched = 0;
+    std::size_t m_items = 0;
+    // An entity reference being read: its name so far (up to five bytes), or not in one.
+    bool m_inReference = false;
+    char m_referenceName[6] = {};
+    std::size_t m_referenceLength = 0;
 };

@@ -845,6 +845,13 @@ TEST(CatalogueReadTest, RefusesWhatWouldFreezeTheWindowAndLoadsWhatASaveWrites) 
          "<mute>\n" + repeat(20, [](int i) { return "<g xmlns:p" + std::to_string(i) + "=\"urn:x\">"; }) +
              Entry(0x10, "") + repeat(20, [](int) { return "</g>"; }) + "</mute>\n",
          CatalogueLoadError::Unsupported, 0},
+        // 8 million of these in 32 MiB took 8 s and 1.3 GB.
+        {"ManyEmptyElements", "<mute>" + repeat(600'000, [](int) { return "<a/>"; }) + "</mute>\n",
+         CatalogueLoadError::Unsupported, 0},
+        {"ManyReferencesToAnEmptyEntity",
+         "<!DOCTYPE mute [<!ENTITY e \"\">]>\n<mute>\n" +
+             Entry(0x10, " comment=\"" + repeat(600'000, [](int) { return "&e;"; }) + "\"") + "</mute>\n",
+         CatalogueLoadError::Unsupported, 0},
         // A save writes UTF-8: other bytes are refused, whatever the file declares.
         {"Latin1",
          "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>\n<mute>\n" + Entry(0x10, " comment=\"caf\xE9\"") +
@@ -871,8 +878,8 @@ TEST(CatalogueReadTest, RefusesWhatWouldFreezeTheWindowAndLoadsWhatASaveWrites) 
         CatalogueLoadError error = CatalogueLoadError::CannotRead;
         const std::optional<CatalogueDocument> document = ParseCatalogueFile((folder / "in.xml").string(), &error);
         EXPECT_EQ(error, c.error);
-        ASSERT_EQ(document.has_value(), c.error == CatalogueLoadError::None);
-        if (document) {
+        EXPECT_EQ(document.has_value(), c.error == CatalogueLoadError::None);
+        if (document && c.error == CatalogueLoadError::None) {
             SoundCatalogue catalogue;
             EXPECT_TRUE(ApplyCatalogueDocument(*document, catalogue, nullptr, "UTF-8"));
             EXPECT_EQ(catalogue.Count(), c.entries);
