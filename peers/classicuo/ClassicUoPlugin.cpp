@@ -31,6 +31,7 @@ void ClassicUoPlugin::OnDisconnected() {
 void ClassicUoPlugin::Tick() {
     if (m_closed)
         return;
+    m_link.NewFrame();
     m_queue.TakeAll(m_taken);
     for (auto& command : m_taken)
         Hand(command);

@@ -9,8 +9,9 @@
 #include <vector>
 
 // The plugin inside the ClassicUO client: every callback the client makes, on its main thread.
-// Packets of the ids Kestrune watches go to it and wait for its verdict; all others pass at once.
-// What Kestrune sends back is handed to the client in Tick.
+// Packets of the ids Kestrune watches go to it and wait for its verdict, within a budget for each
+// frame (Tick begins the next); all others pass at once. What Kestrune sends back is handed to the
+// client in Tick.
 class ClassicUoPlugin {
 public:
     // The client's functions, copied out of the header during Install.

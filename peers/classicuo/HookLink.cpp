@@ -59,7 +59,8 @@ void HookLink::Note(std::string line) {
 }
 
 bool HookLink::Ask(std::int32_t code, std::span<const std::uint8_t> packet) {
-    const auto deadline = Clock::now() + kVerdictTimeout;
+    const auto start = Clock::now();
+    const auto deadline = start + m_budget.Left(start);
     std::lock_guard lock(m_lock);
     bool pass = true;
     try {
@@ -71,11 +72,18 @@ bool HookLink::Ask(std::int32_t code, std::span<const std::uint8_t> packet) {
     PublishLocked();
     if (!m_connection.IsOpen())
         Wake(); // the thread's wait may still be on the closed socket
+    m_budget.Spend(start, Clock::now());
     return pass;
 }
 
 bool HookLink::AskLocked(std::int32_t code, std::span<const std::uint8_t> packet, Clock::time_point deadline) {
-    if (!m_connection.IsOpen() || !m_connection.Attached() || !m_connection.QueueEvent(code, packet))
+    if (!m_connection.IsOpen() || !m_connection.Attached())
+        return true;
+    if (deadline <= Clock::now()) { // spent on earlier packets of this frame or second
+        TooSlowLocked();
+        return true;
+    }
+    if (!m_connection.QueueEvent(code, packet))
         return true;
     m_awaiting = true;
     m_answered = false;
@@ -84,7 +92,7 @@ bool HookLink::AskLocked(std::int32_t code, std::span<const std::uint8_t> packet
             break;
         const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(deadline - Clock::now());
         if (left.count() <= 0) {
-            m_connection.Close("no verdict within " + std::to_string(kVerdictTimeout.count()) + " ms");
+            TooSlowLocked();
             break;
         }
         pollfd fd{m_connection.Fd(), static_cast<short>(POLLIN | (m_connection.WantsWrite() ? POLLOUT : 0)), 0};
@@ -98,7 +106,14 @@ bool HookLink::AskLocked(std::int32_t code, std::span<const std::uint8_t> packet
         if (ready > 0 && (fd.revents & ~POLLOUT) != 0)
             m_connection.Receive([this](const Frame& frame) { OnFrame(frame); }, kReadBudget);
     }
+    m_answeredInTime = m_answeredInTime || m_answered;
     return !m_answered || m_verdict != kVerdictBlock;
+}
+
+void HookLink::TooSlowLocked() {
+    m_tooSlow = true;
+    m_answeredInTime = false;
+    m_connection.Close("no verdict within the game's budget");
 }
 
 void HookLink::OnFrame(const Frame& frame) {
@@ -159,7 +174,7 @@ void HookLink::Run() {
             std::lock_guard lock(m_lock);
             m_connection.Close("out of memory");
             PublishLocked();
-            m_hadConnection = m_wasAttached = false;
+            m_hadConnection = m_wasAttached = m_tooSlow = false;
             m_nextTry = Clock::now() + kRetryInterval;
         }
     }
@@ -198,19 +213,30 @@ void HookLink::ConnectLocked() {
 void HookLink::ObserveLocked() {
     if (!m_connection.IsOpen() && m_hadConnection) {
         m_hadConnection = false;
-        if (m_wasAttached)
+        m_nextTry = Clock::now() + kRetryInterval;
+        if (m_tooSlow) {
+            // Once per spell of slowness: reconnecting within it is quiet.
+            Tell(Told::Slow, "Kestrune gave no verdict within the game's budget (" +
+                                 std::to_string(WaitBudget::kPerFrame.count()) + " ms a frame, " +
+                                 std::to_string(WaitBudget::kPerSecond.count()) +
+                                 " ms a second); packets pass unasked for " + std::to_string(kAbsence.count() / 1000) +
+                                 " s at a time until it is quick again");
+            m_nextTry = Clock::now() + kAbsence;
+        } else if (m_wasAttached)
             Tell(Told::Lost, "lost the connection to Kestrune: " + m_connection.CloseReason());
         else if (m_connection.WasRefused())
             Tell(Told::Busy, "another game is attached to Kestrune at " + m_path + "; waiting for it to leave");
         else
             Tell(Told::Lost, "cannot talk to Kestrune: " + m_connection.CloseReason());
-        m_wasAttached = false;
-        m_nextTry = Clock::now() + kRetryInterval;
+        m_wasAttached = m_tooSlow = false;
     }
     if (m_connection.IsOpen() && m_connection.Attached() && !m_wasAttached) {
         m_wasAttached = true;
-        Tell(Told::Connected, "connected to Kestrune at " + m_path);
+        if (m_told != Told::Slow)
+            Tell(Told::Connected, "connected to Kestrune at " + m_path);
     }
+    if (m_told == Told::Slow && m_answeredInTime)
+        Tell(Told::Connected, "Kestrune answers in time again at " + m_path);
 }
 
 void HookLink::ServeOnce() {

@@ -1,32 +1,5 @@
 #include "GamePacket.h"
 
-std::optional<std::uint8_t> PeekU8(PacketView packet, std::size_t offset) {
-    if (offset >= packet.size())
-        return std::nullopt;
-    return packet[offset];
-}
-
-std::optional<std::uint16_t> PeekBe16(PacketView packet, std::size_t offset) {
-    if (packet.size() < 2 || offset > packet.size() - 2)
-        return std::nullopt;
-    return static_cast<std::uint16_t>((packet[offset] << 8) | packet[offset + 1]);
-}
-
-std::optional<std::uint32_t> PeekBe32(PacketView packet, std::size_t offset) {
-    if (packet.size() < 4 || offset > packet.size() - 4)
-        return std::nullopt;
-    return (std::uint32_t{packet[offset]} << 24) | (std::uint32_t{packet[offset + 1]} << 16) |
-           (std::uint32_t{packet[offset + 2]} << 8) | packet[offset + 3];
-}
-
-bool PokeBe16(std::span<std::uint8_t> packet, std::size_t offset, std::uint16_t value) {
-    if (packet.size() < 2 || offset > packet.size() - 2)
-        return false;
-    packet[offset] = static_cast<std::uint8_t>(value >> 8);
-    packet[offset + 1] = static_cast<std::uint8_t>(value);
-    return true;
-}
-
 std::vector<std::uint8_t> SoundPacket(std::uint16_t sound, std::uint16_t x, std::uint16_t y, std::int8_t z) {
     std::vector<std::uint8_t> packet(kSoundPacketLength, 0);
     packet[0] = kSoundPacketId;

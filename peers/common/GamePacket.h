@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ByteOrder.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -7,16 +9,9 @@
 #include <vector>
 
 // The few game packets the peers read, build or touch, apart from the program's own code: the
-// peers share only the frame codec with it. Every multi-byte field is big-endian.
+// peers share only the frame codec and the big-endian fields (ByteOrder.h) with it.
 
 using PacketView = std::span<const std::uint8_t>;
-
-// Bounds-checked reads: none when the packet is too short.
-std::optional<std::uint8_t> PeekU8(PacketView packet, std::size_t offset);
-std::optional<std::uint16_t> PeekBe16(PacketView packet, std::size_t offset);
-std::optional<std::uint32_t> PeekBe32(PacketView packet, std::size_t offset);
-// Writes that stay inside the packet: false, nothing written, when the field does not fit.
-bool PokeBe16(std::span<std::uint8_t> packet, std::size_t offset, std::uint16_t value);
 
 // Event codes of the hook socket: which way the packet was going.
 inline constexpr std::int32_t kEventFromServer = 1424;

@@ -33,7 +33,7 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
         close(fd);
         error = std::strerror(why);
         return why == ENOENT || why == ECONNREFUSED || why == EAGAIN ? ConnectResult::NotListening
-                                                                      : ConnectResult::Failed;
+                                                                     : ConnectResult::Failed;
     }
     // Whoever listens there gets our packets and may inject into the game: it must be our own user.
     ucred credentials{};
@@ -50,8 +50,7 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
     m_watched = WatchSet();
     m_outstanding = 0;
     m_reader.Reset();
-    m_unsent.clear();
-    m_unsentStart = 0;
+    m_unsent.Clear();
     m_closeReason.clear();
     QueueHello(window);
     return ConnectResult::Connected;
@@ -60,16 +59,8 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
 void HookConnection::Append(std::span<const std::uint8_t> bytes) {
     if (m_fd < 0)
         return;
-    if (Unsent() + bytes.size() > kMaxUnsent) {
+    if (!m_unsent.Append(bytes))
         Close("the program has not read what we sent for too long");
-        return;
-    }
-    // Sent bytes are dropped from the front only once they are at least half the buffer.
-    if (m_unsentStart > 0 && m_unsentStart >= m_unsent.size() / 2) {
-        m_unsent.erase(m_unsent.begin(), m_unsent.begin() + static_cast<std::ptrdiff_t>(m_unsentStart));
-        m_unsentStart = 0;
-    }
-    m_unsent.insert(m_unsent.end(), bytes.begin(), bytes.end());
 }
 
 void HookConnection::QueueHello(std::uint32_t window) {
@@ -87,27 +78,16 @@ bool HookConnection::QueueEvent(std::int32_t code, std::span<const std::uint8_t>
 }
 
 bool HookConnection::Flush() {
-    while (m_fd >= 0 && WantsWrite()) {
-        const ssize_t sent =
-            send(m_fd, m_unsent.data() + m_unsentStart, Unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (sent < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno == EAGAIN || errno == EWOULDBLOCK)
-                return true;
-            // Closed on us before the first WATCH: refused, as when a read finds the end first.
-            m_refused = !m_attached;
-            Close(m_refused ? "the program refused the connection: another peer is attached"
-                            : std::string("cannot send to the program: ") + std::strerror(errno));
-            return false;
-        }
-        m_unsentStart += static_cast<std::size_t>(sent);
+    if (m_fd < 0)
+        return false;
+    if (m_unsent.WriteTo(m_fd) == SendBuffer::WriteResult::Broken) {
+        // Closed on us before the first WATCH: refused, as when a read finds the end first.
+        m_refused = !m_attached;
+        Close(m_refused ? "the program refused the connection: another peer is attached"
+                        : std::string("cannot send to the program: ") + std::strerror(errno));
+        return false;
     }
-    if (m_fd >= 0 && !WantsWrite()) {
-        m_unsent.clear();
-        m_unsentStart = 0;
-    }
-    return m_fd >= 0;
+    return true;
 }
 
 bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame, std::size_t maxBytes) {
@@ -159,7 +139,6 @@ void HookConnection::Close(const std::string& reason) {
     close(m_fd);
     m_fd = -1;
     m_closeReason = reason;
-    m_unsent.clear();
-    m_unsentStart = 0;
+    m_unsent.Clear();
     m_outstanding = 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "HookProtocol.h"
+#include "SendBuffer.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -44,8 +45,8 @@ public:
     void QueueHello(std::uint32_t window);
     // False, nothing queued, when the packet does not fit a frame.
     bool QueueEvent(std::int32_t code, std::span<const std::uint8_t> packet);
-    bool WantsWrite() const { return m_unsentStart < m_unsent.size(); }
-    std::size_t Unsent() const { return m_unsent.size() - m_unsentStart; }
+    bool WantsWrite() const { return m_unsent.Pending(); }
+    std::size_t Unsent() const { return m_unsent.Unsent(); }
     // Writes what the socket takes now. False when the connection broke (it is then closed).
     bool Flush();
 
@@ -69,7 +70,6 @@ private:
     WatchSet m_watched;
     std::size_t m_outstanding = 0;
     FrameReader m_reader{FrameSender::Program};
-    std::vector<std::uint8_t> m_unsent;
-    std::size_t m_unsentStart = 0;
+    SendBuffer m_unsent{kMaxUnsent};
     std::string m_closeReason;
 };

@@ -4,13 +4,7 @@
 #include "CodePage.h"
 
 #include <algorithm>
-#include <bit>
 #include <cstring>
-
-static void StoreBe16(std::uint8_t* at, std::uint16_t value) {
-    const std::uint16_t wire = std::endian::native == std::endian::little ? Swap16(value) : value;
-    std::memcpy(at, &wire, sizeof wire);
-}
 
 static bool IsHighSurrogate(char16_t unit) {
     return unit >= 0xD800 && unit <= 0xDBFF;
@@ -26,10 +20,10 @@ std::vector<std::uint8_t> BuildSystemMessage(std::string_view text, const std::s
     const auto size = static_cast<std::uint16_t>(2 * textBytes + 52);
     std::vector<std::uint8_t> packet(size, 0);
     packet[0] = 0xAE;
-    StoreBe16(&packet[1], size);
+    PokeBe16(packet, 1, size);
     // 3..9 stay zero.
-    StoreBe16(&packet[10], 0x0481);
-    StoreBe16(&packet[12], 3);
+    PokeBe16(packet, 10, 0x0481);
+    PokeBe16(packet, 12, 3);
     std::memcpy(&packet[14], "JPN", 4); // language code, zero-terminated
     // 18..47: a narrow text field, left empty.
 
@@ -40,7 +34,7 @@ std::vector<std::uint8_t> BuildSystemMessage(std::string_view text, const std::s
     if (count < units.size() && count > 0 && IsHighSurrogate(units[count - 1]))
         --count;
     for (std::size_t i = 0; i < count && units[i] != 0; ++i)
-        StoreBe16(&packet[48 + 2 * i], units[i]);
+        PokeBe16(packet, 48 + 2 * i, units[i]);
     return packet;
 }
 

@@ -1,14 +1,14 @@
 #pragma once
 
+#include "SendBuffer.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <span>
-#include <vector>
 
-// The frames waiting to go to the hook socket's peer, and their writing without waiting: several
-// frames go out in one write, and whatever the socket does not take now stays for later. A peer
-// may pause; one that leaves more than `maxUnsent` bytes waiting, or takes none of them for
+// The frames waiting to go to the hook socket's peer (a SendBuffer), and whether the peer still
+// reads them. A peer may pause; one that leaves more than `maxUnsent` bytes waiting, or takes none of them for
 // `stallLimit`, is to be dropped (Queue and Stalled tell).
 //
 // Not locked: the socket stand-in holds it under its own lock, shared by the three threads that
@@ -27,7 +27,7 @@ public:
 
     explicit PeerOutbox(std::size_t maxUnsent = kDefaultMaxUnsent,
                         std::chrono::milliseconds stallLimit = kDefaultStallLimit)
-        : m_maxUnsent(maxUnsent), m_stallLimit(stallLimit) {}
+        : m_bytes(maxUnsent), m_stallLimit(stallLimit) {}
 
     // Frames now go to `fd` (-1: to nobody, and are dropped); whatever waited for the old peer
     // is discarded.
@@ -39,21 +39,17 @@ public:
     bool Queue(std::span<const std::uint8_t> head, std::span<const std::uint8_t> tail, Clock::time_point now);
     FlushResult Flush(Clock::time_point now);
 
-    std::size_t MaxUnsent() const { return m_maxUnsent; }
-    bool Pending() const { return m_start < m_bytes.size(); }
-    std::size_t Unsent() const { return m_bytes.size() - m_start; }
+    std::size_t MaxUnsent() const { return m_bytes.Limit(); }
+    bool Pending() const { return m_bytes.Pending(); }
+    std::size_t Unsent() const { return m_bytes.Unsent(); }
     // The moment by which the peer must have taken something; Clock::time_point::max() while
     // nothing waits.
     Clock::time_point StallDeadline() const;
     bool Stalled(Clock::time_point now) const { return Pending() && now >= StallDeadline(); }
 
 private:
-    static constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
-
-    const std::size_t m_maxUnsent;
+    SendBuffer m_bytes;
     const std::chrono::milliseconds m_stallLimit;
     int m_fd = -1;
-    std::vector<std::uint8_t> m_bytes;
-    std::size_t m_start = 0;
     Clock::time_point m_lastProgress{};
 };

@@ -5,9 +5,9 @@
 
 void PlayerObserver::HandlePacket(HookBridge& bridge) {
     const PacketBytes packet = bridge.currentPacket;
-    const auto x = ReadBe16(packet, 11);
-    const auto y = ReadBe16(packet, 13);
-    const auto z = ReadU8(packet, 18);
+    const auto x = PeekBe16(packet, 11);
+    const auto y = PeekBe16(packet, 13);
+    const auto z = PeekU8(packet, 18);
     if (!x || !y || !z)
         return; // too short: the old position stands
     m_position.Store({*x, *y, *z});

@@ -5,7 +5,7 @@
 #include "SoundCatalogue.h"
 
 void SoundObserver::HandlePacket(HookBridge& bridge) {
-    const std::optional<std::uint16_t> read = ReadBe16(bridge.currentPacket, 2);
+    const std::optional<std::uint16_t> read = PeekBe16(bridge.currentPacket, 2);
     if (!read)
         return;
     const std::uint16_t number = *read;

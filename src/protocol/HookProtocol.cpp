@@ -1,5 +1,7 @@
 #include "HookProtocol.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -7,15 +9,13 @@
 
 static constexpr std::size_t kWholeFrame = kFrameHeaderSize + kMaxFrameLength;
 
+// Callers hand over four bytes they own.
 static void PutBe32(std::uint8_t* out, std::uint32_t v) {
-    out[0] = static_cast<std::uint8_t>(v >> 24);
-    out[1] = static_cast<std::uint8_t>(v >> 16);
-    out[2] = static_cast<std::uint8_t>(v >> 8);
-    out[3] = static_cast<std::uint8_t>(v);
+    PokeBe32({out, 4}, 0, v);
 }
 
 static std::uint32_t GetBe32(const std::uint8_t* in) {
-    return (std::uint32_t{in[0]} << 24) | (std::uint32_t{in[1]} << 16) | (std::uint32_t{in[2]} << 8) | in[3];
+    return *PeekBe32({in, 4}, 0);
 }
 
 static std::array<std::uint8_t, 9> EncodeWordFrame(FrameType type, std::uint32_t word) {

@@ -5,6 +5,7 @@
 // library listening in a folder of its own. Every wait is on a condition; the time limits only
 // guard against hangs.
 
+#include "ByteOrder.h"
 #include "HookLibrary.h"
 #include "HookProtocol.h"
 #include "SocketHookLibrary.h"
@@ -61,8 +62,9 @@ static int RemainingMs(std::chrono::steady_clock::time_point end) {
 }
 
 [[maybe_unused]] static Bytes Be32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v)};
+    Bytes out(4);
+    PokeBe32(out, 0, v);
+    return out;
 }
 
 template <std::size_t N> static Bytes ToBytes(const std::array<std::uint8_t, N>& frame) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -125,6 +126,8 @@ public:
     std::uintptr_t Field(std::size_t offset) const { return Get(m_after.data(), offset); }
     std::uintptr_t FilledField(std::size_t offset) const { return Get(m_before.data(), offset); }
     bool GuardIntact() const { return m_guardIntact; }
+    // The time spent inside the plugin's callbacks so far: what it has taken from the game's frames.
+    std::chrono::steady_clock::duration InPlugin() const { return m_inPlugin; }
     bool Installed() const { return m_onRecv != nullptr; }
     PacketFn RecvCallback() const { return m_onRecv; }
     const void* Window() const { return &m_window; }
@@ -170,11 +173,17 @@ private:
     }
     bool Call(PacketFn callback, std::vector<std::uint8_t>& packet) {
         auto length = static_cast<std::int32_t>(packet.size());
-        return callback(packet.data(), &length);
+        const auto start = std::chrono::steady_clock::now();
+        const bool pass = callback(packet.data(), &length);
+        m_inPlugin += std::chrono::steady_clock::now() - start;
+        return pass;
     }
     void Notify(std::size_t offset) {
-        if (const auto callback = reinterpret_cast<NotifyFn>(Field(offset)))
+        if (const auto callback = reinterpret_cast<NotifyFn>(Field(offset))) {
+            const auto start = std::chrono::steady_clock::now();
             callback();
+            m_inPlugin += std::chrono::steady_clock::now() - start;
+        }
     }
 
     // The client's length table, for the packets the tests use: -1 for variable length, 0 unknown.
@@ -230,4 +239,5 @@ private:
     bool m_playerKnown = false;
     bool m_inTick = false;
     bool m_closed = false;
+    std::chrono::steady_clock::duration m_inPlugin{};
 };

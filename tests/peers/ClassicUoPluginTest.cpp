@@ -13,6 +13,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <dirent.h>
 #include <filesystem>
 #include <linux/filter.h>
@@ -92,7 +93,7 @@ std::size_t ThreadCount() {
 
 // A program side scripted by the test: listens, sends WATCH first on every connection, records
 // every frame, and answers EVENTs (verdict 1 for the ids in `block`, 0 for the rest, none at all
-// while `silent`).
+// while `silent`, each `late` after its EVENT came).
 class FakeProgram {
 public:
     struct Got {
@@ -123,6 +124,7 @@ public:
 
     std::set<std::uint8_t> block;
     std::atomic<bool> silent{false};
+    std::atomic<std::chrono::milliseconds> late{0ms};
 
     void Send(std::span<const std::uint8_t> bytes) {
         std::lock_guard lock(m_lock);
@@ -150,15 +152,21 @@ private:
     void Serve() {
         while (!m_stop) {
             pollfd fds[2] = {{m_listenFd, POLLIN, 0}, {m_peerFd, POLLIN, 0}};
-            if (poll(fds, m_peerFd >= 0 ? 2 : 1, 10) <= 0)
-                continue;
+            const int ready = poll(fds, m_peerFd >= 0 ? 2 : 1, 5);
             std::lock_guard lock(m_lock);
+            for (const auto now = std::chrono::steady_clock::now(); !m_due.empty() && m_due.front().first <= now;) {
+                SendLocked(EncodeVerdict(m_due.front().second));
+                m_due.pop_front();
+            }
+            if (ready <= 0)
+                continue;
             if ((fds[0].revents & POLLIN) != 0) {
                 if (m_peerFd >= 0)
                     close(m_peerFd);
                 m_peerFd = accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
                 ++m_connections;
                 m_reader.Reset();
+                m_due.clear();
                 SendLocked(EncodeWatch(m_watched));
             } else if (m_peerFd >= 0 && fds[1].revents != 0) {
                 const auto space = m_reader.WritableSpace();
@@ -166,6 +174,7 @@ private:
                 if (got <= 0) {
                     close(m_peerFd);
                     m_peerFd = -1;
+                    m_due.clear();
                 } else {
                     m_reader.Commit(static_cast<std::size_t>(got));
                     Frame frame;
@@ -179,8 +188,13 @@ private:
     void Take(const Frame& frame) {
         m_got.push_back(
             {m_connections, frame.type, frame.window, frame.code, {frame.packet.begin(), frame.packet.end()}});
-        if (frame.type == FrameType::Event && !silent)
-            SendLocked(EncodeVerdict(!frame.packet.empty() && block.contains(frame.packet[0]) ? 1 : 0));
+        if (frame.type != FrameType::Event || silent)
+            return;
+        const std::uint32_t verdict = !frame.packet.empty() && block.contains(frame.packet[0]) ? 1 : 0;
+        if (late.load() > 0ms)
+            m_due.emplace_back(std::chrono::steady_clock::now() + late.load(), verdict);
+        else
+            SendLocked(EncodeVerdict(verdict));
     }
 
     const std::string m_path;
@@ -193,6 +207,7 @@ private:
     std::condition_variable m_changed;
     FrameReader m_reader{FrameSender::Peer};
     std::vector<Got> m_got;
+    std::deque<std::pair<std::chrono::steady_clock::time_point, std::uint32_t>> m_due; // late verdicts
     std::thread m_thread;
 };
 
@@ -444,6 +459,79 @@ TEST_F(ClassicUoPluginTest, AMisbehavingProgramCostsOnlyTheConnection) {
         ASSERT_TRUE(
             program.WaitFor([](const auto&, int connections, bool closed) { return connections >= 2 && !closed; }));
         EXPECT_TRUE(AttachTo(host, program));
+    }
+}
+
+// A Kestrune that answers late costs each frame and each second of the game no more than the
+// plugin's budget, in frames as the host measures them; it is then left alone for a while with one
+// line, and asked again once it is quick.
+TEST_F(ClassicUoPluginTest, ALateProgramCostsTheGameOnlyItsBudget) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kPerFrame = 50ms; // the plugin's figures (WaitBudget), as documented
+    constexpr auto kPerSecond = 100ms;
+    constexpr auto kSlack = 100ms; // a loaded machine's scheduling, not the plugin's waiting
+    const struct {
+        const char* name;
+        std::chrono::milliseconds late;
+        int soundsPerFrame;
+    } cases[] = {
+        {"240 ms late, five sounds a frame", 240ms, 5}, // over the frame's budget at once
+        {"20 ms late, one sound a frame", 20ms, 1},     // within a frame's, over the second's
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeProgram program(m_path, Watching({0x54}));
+        program.block = {0x54};
+        ClassicUoHost host(Plugin());
+        ASSERT_TRUE(AttachTo(host, program));
+        testing::internal::CaptureStderr();
+        host.Tick();
+        program.late = c.late;
+        const auto asked = EventCount(program);
+
+        struct Cost {
+            Clock::time_point start;
+            Clock::duration lost;
+        };
+        std::vector<Cost> frames;
+        for (const auto end = Clock::now() + 1s; Clock::now() < end;) {
+            const Cost before{Clock::now(), host.InPlugin()};
+            for (int i = 0; i < c.soundsPerFrame; ++i)
+                host.FromServer(SoundPacket(0x0200, 0, 0, 0));
+            host.Tick();
+            frames.push_back({before.start, host.InPlugin() - before.lost});
+            std::this_thread::sleep_for(10ms); // the frame's drawing
+        }
+        const auto slowEvents = EventCount(program) - asked;
+        Clock::duration worstFrame{}, worstSecond{};
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            worstFrame = std::max(worstFrame, frames[i].lost);
+            Clock::duration second{};
+            for (std::size_t j = i; j < frames.size() && frames[j].start < frames[i].start + 1s; ++j)
+                second += frames[j].lost;
+            worstSecond = std::max(worstSecond, second);
+        }
+        EXPECT_LE(worstFrame, kPerFrame + kSlack);
+        EXPECT_LE(worstSecond, kPerSecond + kSlack);
+        EXPECT_GE(slowEvents, 1u);
+        EXPECT_LE(slowEvents, static_cast<std::size_t>(kPerSecond / c.late + 1)) << "asked while left alone";
+
+        program.late = 0ms;
+        EXPECT_TRUE(WaitUntil([&] {
+            const bool blocked = !host.FromServer(SoundPacket(0x0200, 0, 0, 0));
+            host.Tick();
+            return blocked;
+        })) << "never asked again";
+        host.Closing();
+        const std::string errors = testing::internal::GetCapturedStderr();
+        const auto count = [&](const std::string& what) {
+            std::size_t found = 0;
+            for (auto at = errors.find(what); at != std::string::npos; at = errors.find(what, at + 1))
+                ++found;
+            return found;
+        };
+        EXPECT_EQ(count("no verdict within the game's budget"), 1u) << errors;
+        EXPECT_EQ(count("answers in time again"), 1u) << errors;
     }
 }
 

@@ -1,5 +1,6 @@
 // The hook socket's frames and the socket path rules, without any socket.
 
+#include "ByteOrder.h"
 #include "HookProtocol.h"
 
 #include <gtest/gtest.h>
@@ -15,8 +16,9 @@
 using Bytes = std::vector<std::uint8_t>;
 
 static Bytes Be32(std::uint32_t v) {
-    return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16), static_cast<std::uint8_t>(v >> 8),
-            static_cast<std::uint8_t>(v)};
+    Bytes out(4);
+    PokeBe32(out, 0, v);
+    return out;
 }
 
 template <std::size_t N> static Bytes ToBytes(const std::array<std::uint8_t, N>& frame) {
