@@ -406,3 +406,32 @@ TEST(GameSoundFolderTest, ConcurrentReaders) {
         reader.join();
     EXPECT_EQ(wrong, std::vector<int>(4, 0));
 }
+
+// `make run` plays the demo session with the build's synthetic folder: every sound it plays has a
+// name and something to hear, in both file forms.
+TEST(GameSoundFolderTest, DemoFolderNamesTheDemoSession) {
+    std::vector<std::uint16_t> played;
+    std::ifstream session(KESTRUNE_DEMO_SESSION);
+    for (std::string line; std::getline(session, line);)
+        if (line.starts_with("sound "))
+            played.push_back(static_cast<std::uint16_t>(std::stoul(line.substr(6), nullptr, 16)));
+    ASSERT_GE(played.size(), 10u);
+    Folder uopFolder;
+    const std::string make = std::string(KESTRUNE_MAKE_DEMO_FOLDER) + " --uop " + uopFolder.Path();
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    for (const std::string& path : {std::string(KESTRUNE_DEMO_UO_DATA), uopFolder.Path()}) {
+        SCOPED_TRACE(path);
+        std::string error;
+        const auto sounds = GameSoundFolder::Open(path, error);
+        ASSERT_TRUE(sounds) << error;
+        for (const auto id : played) {
+            const GameSound sound = sounds->Sound(id);
+            EXPECT_TRUE(sound.Name().starts_with("demo_")) << id;
+            EXPECT_TRUE(sound.Audible()) << id;
+            EXPECT_EQ(sounds->Samples(id).size(), sound.SampleCount()) << id;
+        }
+        EXPECT_EQ(sounds->Sound(0x129).Name(), "demo_footstep_left"); // from Sound.def
+        EXPECT_EQ(sounds->Sound(0x100).Description(), "demo_town_bell (2.1 s)");
+        EXPECT_EQ(sounds->Problem(), "");
+    }
+}
