@@ -394,7 +394,7 @@ TEST(GameSoundFolderTest, ConcurrentReaders) {
     std::vector<int> wrong(4, 0);
     for (int t = 0; t < 4; ++t)
         readers.emplace_back([&, t] {
-            for (int round = 0; round < 20; ++round)
+            for (int round = 0; round < 5; ++round)
                 for (std::uint16_t id = 0; id < 65; ++id) {
                     const bool right = id == 64 ? !sounds->Sound(id).HasData()
                                                 : sounds->Sound(id).Name() == "s" + std::to_string(id) &&
