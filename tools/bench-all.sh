@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build}
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
 
-for bench in catalogue_bench hook_bench socket_bench classicuo_bench relay_bench ui_bench; do
+for bench in catalogue_bench hook_bench socket_bench classicuo_bench relay_bench ui_bench gamesounds_bench; do
     echo "=== $bench"
     "$build/bench/$bench" --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 done

@@ -18,8 +18,11 @@ cleanup() { [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null || true; }
 trap cleanup EXIT
 
 if [ "${KESTRUNE_NO_SIM:-0}" != "1" ]; then
-    # The simulator retries until the program listens, and reconnects when it restarts.
-    "$build/peers/kestrune-sim" --loop tools/demo-session.txt &
+    # The simulator retries until the program listens, and reconnects when it restarts. It names
+    # the build's synthetic game folder (made by make-demo-game-folder), for the sounds' names.
+    uo_data=()
+    [ -d "$build/demo-uo-data" ] && uo_data=(--uo-data "$build/demo-uo-data")
+    "$build/peers/kestrune-sim" --loop "${uo_data[@]}" tools/demo-session.txt &
     sim_pid=$!
 fi
 "$build/src/app/kestrune"

@@ -7,6 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libgl-dev qt6-translations-l10n
     libxml2-dev libxml2-utils
+    zlib1g-dev
     libxcb1-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev

@@ -31,6 +31,9 @@ public:
     ClassicUoPlugin& operator=(const ClassicUoPlugin&) = delete;
 
     void Start() { m_link.Start(); }
+    // The client's data folder, for Kestrune to read the sounds' names from; false when it cannot
+    // travel to it.
+    bool SetGameFolder(const std::string& folder) { return m_link.SetGameFolder(folder); }
     bool Closed() const { return m_closed; }
 
     // OnRecv_new / OnSend_new: false blocks the packet.

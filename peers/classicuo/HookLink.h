@@ -51,6 +51,12 @@ public:
     bool Ask(std::int32_t code, std::span<const std::uint8_t> packet);
     // The client's frame begins anew (its Tick). Main thread.
     void NewFrame() { m_budget.NewFrame(Clock::now()); }
+
+    // The game's data folder, named to the program on every connection; false when it cannot be.
+    bool SetGameFolder(const std::string& folder) {
+        std::lock_guard lock(m_lock);
+        return m_connection.SetGameFolder(folder);
+    }
     // The window id to tell the program (HELLO), now and on every new connection.
     void SetWindow(std::uint32_t window);
     // A line for standard error, written by the link's thread (the game's thread never waits on it).

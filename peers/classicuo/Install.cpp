@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <memory>
+#include <string>
 
 namespace {
 
@@ -72,6 +73,16 @@ extern "C" __attribute__((visibility("default"))) void Install(void* header) {
         client.raiseWindow = reinterpret_cast<void (*)(void*)>(dlsym(RTLD_DEFAULT, "SDL_RaiseWindow"));
 
         auto plugin = std::make_unique<ClassicUoPlugin>(client, HookSocketPath());
+        // Asked once, here on the main thread. The string is the client's allocation: copied and
+        // never freed (a few bytes kept are safer than a free that is not ours to make).
+        const auto getFilePath = Read<PluginHeader::FilePathFn>(header, offsetof(PluginHeader, GetUOFilePath));
+        if (const char* folder = getFilePath ? getFilePath() : nullptr; folder && *folder) {
+            const std::string path(folder, strnlen(folder, kMaxGameFolderBytes + 1));
+            if (!plugin->SetGameFolder(path))
+                std::fputs("kestrune-classicuo: the game's folder is not UTF-8 of at most 4096 bytes; Kestrune is not "
+                           "told it\n",
+                           stderr);
+        }
         plugin->Start();
         delete g_plugin;
         g_plugin = plugin.release();

@@ -17,6 +17,8 @@ struct PluginHeader {
     using PlayerPositionFn = std::int32_t (*)(std::int32_t* x, std::int32_t* y, std::int32_t* z);
     using PacketFn = bool (*)(std::uint8_t* data, std::int32_t* length);
     using InjectFn = bool (*)(const std::uint8_t* data, std::int32_t* length);
+    // A newly allocated UTF-8 string the caller owns; main thread only.
+    using FilePathFn = char* (*)();
 
     std::int32_t ClientVersion; // the game data's version, not an ABI version
     void* HWND;                 // 0 on Linux
@@ -31,8 +33,8 @@ struct PluginHeader {
     NotifyFn OnDisconnected; // the player has left it
     NotifyFn OnFocusGained;
     NotifyFn OnFocusLost;
-    void* GetUOFilePath;
-    void* Recv; // legacy inject functions: never called
+    FilePathFn GetUOFilePath; // the game's data folder
+    void* Recv;               // legacy inject functions: never called
     void* Send;
     PacketLengthFn GetPacketLength; // -1 for a variable-length id
     PlayerPositionFn GetPlayerPosition;
@@ -58,6 +60,7 @@ static_assert(sizeof(PluginHeader) == 264);
 static_assert(offsetof(PluginHeader, HWND) == 8);
 static_assert(offsetof(PluginHeader, OnClientClosing) == 56);
 static_assert(offsetof(PluginHeader, OnConnected) == 72);
+static_assert(offsetof(PluginHeader, GetUOFilePath) == 104);
 static_assert(offsetof(PluginHeader, GetPacketLength) == 128);
 static_assert(offsetof(PluginHeader, Tick) == 160);
 static_assert(offsetof(PluginHeader, OnRecv_new) == 184);

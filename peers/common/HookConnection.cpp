@@ -52,6 +52,7 @@ HookConnection::ConnectResult HookConnection::Connect(const std::string& path, s
     m_reader.Reset();
     m_unsent.Clear();
     m_closeReason.clear();
+    m_folderWanted = false;
     QueueHello(window);
     return ConnectResult::Connected;
 }
@@ -65,6 +66,15 @@ void HookConnection::Append(std::span<const std::uint8_t> bytes) {
 
 void HookConnection::QueueHello(std::uint32_t window) {
     Append(EncodeHello(window));
+}
+
+bool HookConnection::SetGameFolder(const std::string& folder) {
+    if (!folder.empty() && !IsValidGameFolder(folder))
+        return false;
+    m_gameFolder = folder;
+    if (m_folderWanted && !m_gameFolder.empty())
+        Append(EncodeGameFolder(m_gameFolder));
+    return true;
 }
 
 bool HookConnection::QueueEvent(std::int32_t code, std::span<const std::uint8_t> packet) {
@@ -117,6 +127,11 @@ bool HookConnection::Receive(const std::function<void(const Frame&)>& onFrame, s
                 m_attached = true;
             } else if (frame.type == FrameType::Verdict && m_outstanding > 0) {
                 --m_outstanding;
+            } else if (frame.type == FrameType::FolderWanted) {
+                m_folderWanted = true;
+                if (!m_gameFolder.empty())
+                    Append(EncodeGameFolder(m_gameFolder));
+                continue;
             }
             onFrame(frame);
             if (m_fd < 0)

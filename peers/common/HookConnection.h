@@ -43,6 +43,11 @@ public:
     std::size_t Outstanding() const { return m_outstanding; }
 
     void QueueHello(std::uint32_t window);
+    // The game's data folder, told to every program that asks for it (its FOLDERWANTED) on this
+    // connection and every later one; empty: none. False, nothing changed, for a folder that
+    // cannot travel in a frame (see IsValidGameFolder).
+    bool SetGameFolder(const std::string& folder);
+    const std::string& GameFolder() const { return m_gameFolder; }
     // False, nothing queued, when the packet does not fit a frame.
     bool QueueEvent(std::int32_t code, std::span<const std::uint8_t> packet);
     bool WantsWrite() const { return m_unsent.Pending(); }
@@ -53,7 +58,8 @@ public:
     // Reads what is there now, but no more than `maxBytes` (the rest waits for the next call, so a
     // program that sends without pause cannot keep the caller here), and hands each frame to
     // `onFrame`; its packet bytes are valid during the call only. WATCH updates Watched() before it
-    // is handed over, VERDICT lowers Outstanding(). False when the program closed the connection or
+    // is handed over, VERDICT lowers Outstanding(); FOLDERWANTED is answered here (with the game
+    // folder, if there is one) and not handed over. False when the program closed the connection or
     // sent a bad frame: the connection is then closed, with the reason in CloseReason().
     bool Receive(const std::function<void(const Frame&)>& onFrame,
                  std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
@@ -69,7 +75,9 @@ private:
     bool m_refused = false;
     WatchSet m_watched;
     std::size_t m_outstanding = 0;
-    FrameReader m_reader{FrameSender::Program};
+    FrameReader m_reader{FrameSender::Program, true};
+    std::string m_gameFolder;
+    bool m_folderWanted = false;
     SendBuffer m_unsent{kMaxUnsent};
     std::string m_closeReason;
 };

@@ -41,7 +41,9 @@ int Listen(const std::string& address, std::uint16_t port, std::uint16_t& bound,
 
 Relay::Relay(const RelayOptions& options, Log log)
     : m_options(options), m_log(std::move(log)),
-      m_hookPath(options.hookSocket.empty() ? HookSocketPath() : options.hookSocket) {}
+      m_hookPath(options.hookSocket.empty() ? HookSocketPath() : options.hookSocket) {
+    m_hook.SetGameFolder(options.gameFolder); // named on every connection to a program that asks
+}
 
 std::unique_ptr<Relay> Relay::Open(const RelayOptions& options, Log log, std::string& error) {
     std::unique_ptr<Relay> relay(new Relay(options, std::move(log)));

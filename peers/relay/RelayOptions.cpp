@@ -1,5 +1,7 @@
 #include "RelayOptions.h"
 
+#include "GameFolderOption.h"
+
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstdlib>
@@ -25,6 +27,8 @@ Options:
                            else $XDG_RUNTIME_DIR/kestrune/hook.sock, else /tmp/kestrune-UID/hook.sock)
   --verdict-timeout MS     let a packet go on when Kestrune has not answered within MS (default 3000)
   --no-raise               never bring the client's window forward
+  --uo-data DIR            the game's data folder, named to Kestrune so that it can show the
+                           sounds' names and play them
   -h, --help               this text
 
 Messages go to standard error; nothing the player types is ever shown. Exit status: 0 stopped
@@ -77,7 +81,7 @@ ParseOutcome ParseRelayOptions(int argc, const char* const* argv, RelayOptions& 
             continue;
         }
         if (arg != "--shard" && arg != "--listen" && arg != "--game-port" && arg != "--client-version" &&
-            arg != "--packet-length" && arg != "--socket" && arg != "--verdict-timeout") {
+            arg != "--packet-length" && arg != "--socket" && arg != "--verdict-timeout" && arg != "--uo-data") {
             error = (arg.size() > 1 && arg[0] == '-' ? "unknown option " : "unexpected argument ") + std::string(arg) +
                     " (see --help)";
             return ParseOutcome::Bad;
@@ -139,6 +143,9 @@ ParseOutcome ParseRelayOptions(int argc, const char* const* argv, RelayOptions& 
                 return ParseOutcome::Bad;
             }
             options.verdictTimeout = std::chrono::milliseconds(number);
+        } else if (arg == "--uo-data") {
+            if (!ParseGameFolderOption(text, options.gameFolder, error))
+                return ParseOutcome::Bad;
         }
     }
     if (!haveShard) {

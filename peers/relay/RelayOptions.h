@@ -22,6 +22,7 @@ struct RelayOptions {
     std::chrono::milliseconds verdictTimeout{3000};
     std::chrono::milliseconds hookRetry{1000};
     bool raiseWindows = true;
+    std::string gameFolder; // absolute; empty: none is named to the program
 };
 
 enum class ParseOutcome { Run, Help, Bad };

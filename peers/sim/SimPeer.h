@@ -33,6 +33,8 @@ public:
     // Stopped.
     Outcome Connect(std::chrono::milliseconds giveUp);
     bool Connected() const { return m_connection.IsOpen(); }
+    // The game folder named to the program (one that asks for it) on every connection.
+    void SetGameFolder(const std::string& folder) { m_connection.SetGameFolder(folder); }
 
     // Sends one EVENT when the program watches the packet's id (or always, with askAll); its
     // verdict is printed when it arrives. An unwatched packet passes at once, as the game's

@@ -10,7 +10,10 @@
 using std::chrono::milliseconds;
 
 SimSession::SimSession(const SimOptions& options, ScriptSource& script)
-    : m_options(options), m_script(script), m_peer(options.socketPath, options.window, options.printVerdicts, options.askAll) {}
+    : m_options(options), m_script(script),
+      m_peer(options.socketPath, options.window, options.printVerdicts, options.askAll) {
+    m_peer.SetGameFolder(options.gameFolder);
+}
 
 int SimSession::Run() {
     if (!Reach())

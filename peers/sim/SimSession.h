@@ -16,8 +16,9 @@ struct SimOptions {
     std::chrono::milliseconds connectTimeout{-1}; // negative: wait for ever
     std::chrono::milliseconds verdictTimeout{5000};
     bool printVerdicts = true;
-    bool askAll = false; // send every packet as an EVENT, watched or not
+    bool askAll = false;      // send every packet as an EVENT, watched or not
     std::string script = "-"; // "-": standard input
+    std::string gameFolder;   // absolute; empty: none is named
 };
 
 inline constexpr int kSimExitDone = 0;

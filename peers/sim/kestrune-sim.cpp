@@ -1,6 +1,7 @@
 // kestrune-sim: the game side of Kestrune's hook socket, for trying the program without a game.
 // Connects, introduces a client window, plays a script of packets and prints what comes back.
 
+#include "GameFolderOption.h"
 #include "HookProtocol.h"
 #include "ScriptSource.h"
 #include "SimSession.h"
@@ -38,6 +39,8 @@ Options:
   --connect-timeout MS   give up when the program is not there within MS (default: wait for ever)
   --verdict-timeout MS   go on when a verdict takes longer than MS (default 5000)
   --quiet-verdicts       do not print verdict lines
+  --uo-data DIR          the game's data folder, named to the program so that it can show the
+                         sounds' names and play them (the program reads the files itself)
   -h, --help             this text
 
 With --loop or --stay the program going away is waited out: kestrune-sim reconnects. While
@@ -106,6 +109,15 @@ static bool ParseOptions(int argc, char** argv, SimOptions& options) {
             if (!number(INT32_MAX, n))
                 return false;
             options.verdictTimeout = std::chrono::milliseconds(n);
+        } else if (arg == "--uo-data") {
+            const char* text = value();
+            std::string error;
+            if (!text)
+                return false;
+            if (!ParseGameFolderOption(text, options.gameFolder, error)) {
+                std::fprintf(stderr, "kestrune-sim: %s\n", error.c_str());
+                return false;
+            }
         } else if (arg == "--quiet-verdicts") {
             options.printVerdicts = false;
         } else if (arg.size() > 1 && arg[0] == '-') {

@@ -122,3 +122,24 @@ void FakeHookLibrary::RaiseWindow(std::uint32_t window) {
     std::lock_guard lock(m_lock);
     m_raised.push_back(window);
 }
+
+void FakeHookLibrary::SetGameFolder(const std::string& folder) {
+    GameFolderListener* listener = nullptr;
+    {
+        std::lock_guard lock(m_lock);
+        m_gameFolder = folder;
+        listener = m_folderListener;
+    }
+    if (listener)
+        listener->GameFolderChanged(folder);
+}
+
+std::string FakeHookLibrary::GameFolder() {
+    std::lock_guard lock(m_lock);
+    return m_gameFolder;
+}
+
+void FakeHookLibrary::SetGameFolderListener(GameFolderListener* listener) {
+    std::lock_guard lock(m_lock);
+    m_folderListener = listener;
+}

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 #include <vector>
 
 // In-process hook library for tests: scripted events in, verdicts and injected packets recorded.
@@ -26,6 +27,8 @@ public:
     void PushPacket(std::vector<std::uint8_t> packet) { PushEvent(kPacketFromServer, std::move(packet)); }
     void SetClientWindow(std::uint32_t window);
     void SetState(std::uint8_t state);
+    // As a peer naming the game's folder: kept, and the listener told at once (on this thread).
+    void SetGameFolder(const std::string& folder);
 
     // Record.
     std::vector<std::uint32_t> Verdicts() const;
@@ -46,6 +49,8 @@ public:
     void SetVerdict(std::uint32_t verdict) override;
     void InjectToClient(const std::uint8_t* data, std::size_t length) override;
     void InjectToServer(const std::uint8_t* data, std::size_t length) override;
+    std::string GameFolder() override;
+    void SetGameFolderListener(GameFolderListener* listener) override;
     // ClientWindowRaiser
     void RaiseWindow(std::uint32_t window) override;
 
@@ -67,4 +72,6 @@ private:
     std::uint8_t m_state = 0;
     std::size_t m_getEventCalls = 0;
     std::size_t m_getStateCalls = 0;
+    std::string m_gameFolder;
+    GameFolderListener* m_folderListener = nullptr;
 };

@@ -2,6 +2,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+
+// Told the game's data folder (where the client reads its sound files) by the game side. Called on
+// the pump thread, so it must return at once (hand the work to another thread).
+class GameFolderListener {
+public:
+    virtual ~GameFolderListener() = default;
+    virtual void GameFolderChanged(const std::string& folder) = 0;
+};
 
 // The six calls of the game connection's hook library. Three implementations fit behind it: the
 // in-process fake of the tests, the Unix-socket stand-in the program uses, and (on Windows) a
@@ -40,6 +49,13 @@ public:
     // Not one of the library's calls: the bridge's stop, so a pump waiting in GetEvent sees it.
     // From any thread.
     virtual void Wake() {}
+
+    // Not one of the library's calls either: the game's data folder as the game side last named
+    // it (kept when it leaves), empty while none has. From any thread.
+    virtual std::string GameFolder() { return {}; }
+    // Told of every folder named from now on (null: nobody); read GameFolder() after setting it
+    // for one named before. From any thread; the listener must live until the pump has stopped.
+    virtual void SetGameFolderListener(GameFolderListener* listener) {}
 };
 
 // Bringing the client's window to the foreground: SetForegroundWindow on Windows, a RAISE frame

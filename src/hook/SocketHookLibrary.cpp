@@ -206,6 +206,16 @@ bool SocketHookLibrary::GetEvent(Event& event) {
                     m_window.store(frame.window);
                     continue;
                 }
+                if (frame.type == FrameType::GameFolder) {
+                    const std::string folder(frame.folder);
+                    {
+                        std::lock_guard lock(m_folderLock);
+                        m_gameFolder = folder;
+                    }
+                    if (GameFolderListener* listener = m_folderListener.load())
+                        listener->GameFolderChanged(folder);
+                    continue;
+                }
                 event.code = frame.code;
                 event.value = frame.value;
                 event.packet = frame.packet.empty() ? nullptr : frame.packet.data();
@@ -271,6 +281,15 @@ bool SocketHookLibrary::GetEvent(Event& event) {
                                  " waiting bytes for too long");
         }
     }
+}
+
+std::string SocketHookLibrary::GameFolder() {
+    std::lock_guard lock(m_folderLock);
+    return m_gameFolder;
+}
+
+void SocketHookLibrary::SetGameFolderListener(GameFolderListener* listener) {
+    m_folderListener.store(listener);
 }
 
 void SocketHookLibrary::SetVerdict(std::uint32_t verdict) {
@@ -385,9 +404,11 @@ void SocketHookLibrary::AcceptPending() {
         m_peerBroken.store(false);
         m_window.store(0);
         m_attached.store(true);
-        // Taking a peer is telling it what to ask about.
+        // Taking a peer is telling it what to ask about, and that it may name the game's folder
+        // (a program that does not say so would drop a peer for it).
         const auto watch = EncodeWatch(m_watched);
-        SendLocked(watch, {}, true);
+        const auto folderWanted = EncodeFolderWanted();
+        SendLocked(watch, folderWanted, true);
     }
 }
 

@@ -61,6 +61,8 @@ public:
     void InjectToClient(const std::uint8_t* data, std::size_t length) override;
     void InjectToServer(const std::uint8_t* data, std::size_t length) override;
     void Wake() override;
+    std::string GameFolder() override;
+    void SetGameFolderListener(GameFolderListener* listener) override;
     // ClientWindowRaiser
     void RaiseWindow(std::uint32_t window) override;
     // WatchListener: the peer is told at once, and every new peer first thing.
@@ -110,4 +112,8 @@ private:
 
     mutable std::mutex m_reasonLock;
     std::string m_lastDropReason;
+
+    std::mutex m_folderLock;
+    std::string m_gameFolder;
+    std::atomic<GameFolderListener*> m_folderListener{nullptr};
 };

@@ -30,11 +30,13 @@ static bool SentBy(FrameType type, FrameSender sender) {
     switch (type) {
     case FrameType::Hello:
     case FrameType::Event:
+    case FrameType::GameFolder:
         return sender == FrameSender::Peer;
     case FrameType::Verdict:
     case FrameType::Inject:
     case FrameType::Raise:
     case FrameType::Watch:
+    case FrameType::FolderWanted:
         return sender == FrameSender::Program;
     }
     return false;
@@ -49,7 +51,46 @@ bool WatchSet::Empty() const {
 }
 
 bool IsKnownFrameType(std::uint8_t type) {
-    return type >= static_cast<std::uint8_t>(FrameType::Hello) && type <= static_cast<std::uint8_t>(FrameType::Watch);
+    return type >= static_cast<std::uint8_t>(FrameType::Hello) &&
+           type <= static_cast<std::uint8_t>(FrameType::FolderWanted);
+}
+
+bool IsValidGameFolder(std::string_view path) {
+    if (path.empty() || path.size() > kMaxGameFolderBytes)
+        return false;
+    for (std::size_t i = 0; i < path.size();) {
+        const auto lead = static_cast<std::uint8_t>(path[i]);
+        if (lead == 0)
+            return false;
+        // Continuation bytes, and the smallest value each length may carry (no overlong forms).
+        std::size_t more = 0;
+        std::uint32_t least = 0;
+        std::uint32_t code = lead;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if ((lead & 0xE0) == 0xC0) {
+            more = 1, least = 0x80, code = lead & 0x1F;
+        } else if ((lead & 0xF0) == 0xE0) {
+            more = 2, least = 0x800, code = lead & 0x0F;
+        } else if ((lead & 0xF8) == 0xF0) {
+            more = 3, least = 0x10000, code = lead & 0x07;
+        } else {
+            return false;
+        }
+        if (path.size() - i <= more)
+            return false;
+        for (std::size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<std::uint8_t>(path[i + k]);
+            if ((next & 0xC0) != 0x80)
+                return false;
+            code = (code << 6) | (next & 0x3F);
+        }
+        if (code < least || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            return false;
+        i += 1 + more;
+    }
+    return true;
 }
 
 bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Frame& frame, std::string& error) {
@@ -109,6 +150,18 @@ bool DecodeFrameBody(std::span<const std::uint8_t> body, FrameSender sender, Fra
             return badSize("WATCH", "32");
         frame.watch = WatchSet(payload.first<WatchSet::kBytes>());
         return true;
+    case FrameType::GameFolder:
+        frame.folder = std::string_view(reinterpret_cast<const char*>(payload.data()), payload.size());
+        if (!IsValidGameFolder(frame.folder)) {
+            error = "GAMEFOLDER payload of " + std::to_string(payload.size()) +
+                    " bytes is not a path of 1 to 4096 bytes of UTF-8 without NUL";
+            return false;
+        }
+        return true;
+    case FrameType::FolderWanted:
+        if (!payload.empty())
+            return badSize("FOLDERWANTED", "0");
+        return true;
     }
     return false;
 }
@@ -157,7 +210,22 @@ std::vector<std::uint8_t> EncodeInject(std::uint8_t direction, std::span<const s
     return out;
 }
 
-FrameReader::FrameReader(FrameSender sender) : m_sender(sender), m_buffer(2 * kWholeFrame) {}
+std::vector<std::uint8_t> EncodeGameFolder(std::string_view path) {
+    if (!IsValidGameFolder(path))
+        return {};
+    std::vector<std::uint8_t> out(kFrameHeaderSize + 1 + path.size());
+    PutBe32(out.data(), static_cast<std::uint32_t>(1 + path.size()));
+    out[4] = static_cast<std::uint8_t>(FrameType::GameFolder);
+    std::copy(path.begin(), path.end(), out.begin() + 5);
+    return out;
+}
+
+std::array<std::uint8_t, 5> EncodeFolderWanted() {
+    return {0, 0, 0, 1, static_cast<std::uint8_t>(FrameType::FolderWanted)};
+}
+
+FrameReader::FrameReader(FrameSender sender, bool takesFolderWanted)
+    : m_sender(sender), m_takesFolderWanted(takesFolderWanted), m_buffer(2 * kWholeFrame) {}
 
 std::span<std::uint8_t> FrameReader::WritableSpace() {
     if (m_start == m_end)
@@ -203,7 +271,9 @@ FrameReader::Result FrameReader::Next(Frame& frame) {
             return Result::NeedMore;
         const std::span<const std::uint8_t> body(m_buffer.data() + m_start + kFrameHeaderSize, length);
         m_start += kFrameHeaderSize + length;
-        if (m_sender == FrameSender::Program && !IsKnownFrameType(body[0]))
+        if (m_sender == FrameSender::Program &&
+            (!IsKnownFrameType(body[0]) ||
+             (body[0] == static_cast<std::uint8_t>(FrameType::FolderWanted) && !m_takesFolderWanted)))
             continue; // a newer program's frame: not ours to understand
         if (!DecodeFrameBody(body, m_sender, frame, m_error)) {
             m_failed = true;

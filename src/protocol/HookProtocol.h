@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // The frames spoken over the hook socket between the program (the socket stand-in of the hook
@@ -13,13 +14,22 @@
 // A frame: 4-byte big-endian length N, then N bytes: a 1-byte type and its payload.
 
 enum class FrameType : std::uint8_t {
-    Hello = 1,   // peer -> program: 4-byte client window id (0: no window)
-    Event = 2,   // peer -> program: 4-byte code, 4-byte value, packet bytes
-    Verdict = 3, // program -> peer: 4-byte verdict, one for each EVENT, in order
-    Inject = 4,  // program -> peer: 1-byte direction (0 to the client, 1 to the server), packet bytes
-    Raise = 5,   // program -> peer: 4-byte window id
-    Watch = 6,   // program -> peer: 32 bytes, the packet ids the program wants to be asked about
+    Hello = 1,        // peer -> program: 4-byte client window id (0: no window)
+    Event = 2,        // peer -> program: 4-byte code, 4-byte value, packet bytes
+    Verdict = 3,      // program -> peer: 4-byte verdict, one for each EVENT, in order
+    Inject = 4,       // program -> peer: 1-byte direction (0 to the client, 1 to the server), packet bytes
+    Raise = 5,        // program -> peer: 4-byte window id
+    Watch = 6,        // program -> peer: 32 bytes, the packet ids the program wants to be asked about
+    GameFolder = 7,   // peer -> program: the game's data folder, UTF-8, 1 to 4,096 bytes
+    FolderWanted = 8, // program -> peer: no payload; this program reads GAMEFOLDER frames
 };
+
+// The longest game folder path a GAMEFOLDER frame carries.
+inline constexpr std::size_t kMaxGameFolderBytes = 4096;
+
+// Whether `path` may travel in a GAMEFOLDER frame: 1 to kMaxGameFolderBytes bytes of well-formed
+// UTF-8 without a NUL.
+bool IsValidGameFolder(std::string_view path);
 
 // The packet ids a peer must send as EVENTs (a WATCH frame's payload): byte k holds ids 8k to
 // 8k + 7, the bit of value 1 << j standing for id 8k + j. Every other packet passes unasked.
@@ -62,6 +72,7 @@ struct Frame {
     std::uint8_t direction = 0;           // INJECT
     std::span<const std::uint8_t> packet; // EVENT, INJECT
     WatchSet watch;                       // WATCH
+    std::string_view folder;              // GAMEFOLDER; valid as long as `packet` would be
 };
 
 // Whether a frame type is one this protocol defines. A peer skips frames of other types, so the
@@ -82,13 +93,19 @@ std::vector<std::uint8_t> EncodeEvent(std::int32_t code, std::uint32_t value, st
 // Length prefix, type and direction only: the packet bytes follow on the wire (so they need no copy).
 std::array<std::uint8_t, 6> EncodeInjectHead(std::uint8_t direction, std::size_t packetLength);
 std::vector<std::uint8_t> EncodeInject(std::uint8_t direction, std::span<const std::uint8_t> packet);
+// Empty when the path is not IsValidGameFolder.
+std::vector<std::uint8_t> EncodeGameFolder(std::string_view path);
+std::array<std::uint8_t, 5> EncodeFolderWanted();
 
 // Collects a byte stream and cuts it into frames. Fed by reading straight into WritableSpace().
 class FrameReader {
 public:
     enum class Result { NeedMore, Frame, Error };
 
-    explicit FrameReader(FrameSender sender);
+    // A reader of the program's frames hands out FOLDERWANTED only when `takesFolderWanted`; others
+    // skip it as a frame of a type they do not know (a peer that never names a game folder has no
+    // use for it).
+    explicit FrameReader(FrameSender sender, bool takesFolderWanted = false);
 
     // Room for at least one more byte; making room may move buffered bytes, so packets handed out
     // earlier become invalid.
@@ -109,6 +126,7 @@ public:
 
 private:
     FrameSender m_sender;
+    bool m_takesFolderWanted = false;
     std::vector<std::uint8_t> m_buffer;
     std::size_t m_start = 0;
     std::size_t m_end = 0;

@@ -207,7 +207,10 @@ TEST_F(SocketHookLibraryTest, MalformedFrameDropsOnlyThatPeer) {
         {"length just above the limit", Be32(kMaxFrameLength + 1), "frame length 65546"},
         {"huge length", Be32(0xFFFFFFFF), "frame length 4294967295"},
         {"type zero", Concat({Be32(1), {0}}), "unknown frame type 0"},
-        {"unknown type", Concat({Be32(5), {7}, Be32(1)}), "unknown frame type 7"},
+        {"unknown type", Concat({Be32(5), {9}, Be32(1)}), "unknown frame type 9"},
+        {"folder wanted from the peer", Concat({Be32(1), {8}}), "not sent by the peer"},
+        {"game folder with a NUL", Concat({Be32(5), {7}, {'/', 'a', 0, 'b'}}), "GAMEFOLDER payload of 4 bytes"},
+        {"game folder over 4096 bytes", Concat({Be32(4098), {7}, Bytes(4097, 'a')}), "GAMEFOLDER payload of 4097"},
         {"watch from the peer", Concat({Be32(33), {6}, Bytes(32, 0)}), "not sent by the peer"},
         {"verdict from the peer", Concat({Be32(5), {3}, Be32(0)}), "not sent by the peer"},
         {"inject from the peer", Concat({Be32(3), {4, 0, 0x54}}), "not sent by the peer"},
@@ -444,4 +447,47 @@ TEST_F(SocketHookLibraryTest, PeerOfAnotherUserIsRefused) {
     ASSERT_EQ(waitpid(child, &status, 0), child);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_EQ(m_library->GetClientWindow(), 0u);
+}
+
+// A peer names the game's folder once the program has asked (kestrune-sim --uo-data); the program
+// keeps the last one named, after the peer has gone too, and tells its listener.
+TEST_F(SocketHookLibraryTest, PeersNameTheGameFolder) {
+    struct Recorder final : GameFolderListener {
+        void GameFolderChanged(const std::string& folder) override {
+            std::lock_guard lock(m_lock);
+            m_told.push_back(folder);
+        }
+        std::vector<std::string> Told() const {
+            std::lock_guard lock(m_lock);
+            return m_told;
+        }
+        mutable std::mutex m_lock;
+        std::vector<std::string> m_told;
+    } recorder;
+    m_library->SetGameFolderListener(&recorder);
+    Pump pump(*m_library);
+    EXPECT_EQ(m_library->GameFolder(), "");
+    TempDir uoData;
+    {
+        SimProcess sim(m_path, Script(""), {"--uo-data", uoData.Path(), "--stay"});
+        EXPECT_TRUE(WaitUntil([&] { return m_library->GameFolder() == uoData.Path(); })) << m_library->GameFolder();
+        EXPECT_EQ(sim.Finish(true), 0);
+    }
+    EXPECT_TRUE(Detached());
+    EXPECT_EQ(m_library->GameFolder(), uoData.Path());
+    EXPECT_EQ(recorder.Told(), std::vector<std::string>{uoData.Path()});
+
+    SimProcess missing(m_path, Script(""), {"--uo-data", uoData.Path() + "/nowhere"});
+    EXPECT_EQ(missing.Finish(false), 2);
+    EXPECT_NE(missing.Stderr().find("--uo-data: \"" + uoData.Path() + "/nowhere\" is not a folder"), std::string::npos)
+        << missing.Stderr();
+
+    // The program says it reads the frame (FOLDERWANTED) right after WATCH; a UTF-8 path of 4,096
+    // bytes is the longest it takes.
+    RawPeer peer(m_path);
+    const std::string longest = "/" + std::string(4093, 'x') + "\xC3\xA9";
+    ASSERT_TRUE(peer.SendHello(3) && peer.Send(EncodeGameFolder(longest)));
+    EXPECT_TRUE(WaitUntil([&] { return m_library->GameFolder() == longest; }));
+    EXPECT_TRUE(Attached(3));
+    m_library->SetGameFolderListener(nullptr);
 }

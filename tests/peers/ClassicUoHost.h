@@ -79,9 +79,14 @@ public:
         return named != nullptr && *named != '\0' ? named : built;
     }
 
-    explicit ClassicUoHost(const std::string& pluginPath)
+    // The data folder the client's GetUOFilePath hands out, a new allocation on every call (empty:
+    // it returns null).
+    static constexpr const char* kGameFolder = "/home/player/.local/share/classicuo/Ultima Online \xE6\x97\xA5";
+
+    explicit ClassicUoHost(const std::string& pluginPath, std::string gameFolder = kGameFolder)
         : m_mainThread(std::this_thread::get_id()), m_previous(s_current) {
         s_current = this;
+        m_gameFolder = std::move(gameFolder);
         m_library = dlopen(pluginPath.c_str(), RTLD_NOW);
         if (m_library == nullptr)
             throw std::runtime_error(std::string("dlopen: ") + dlerror());
@@ -99,9 +104,9 @@ public:
         Put(header.get(), At::Recv_new, &HostRecvNew);
         Put(header.get(), At::Send_new, &HostSendNew);
         Put(header.get(), At::SDL_Window, static_cast<void*>(&m_window));
-        for (const std::size_t offset :
-             {At::GetUOFilePath, At::Recv, At::Send, At::CastSpell, At::GetStaticImage, At::RequestMove, At::SetTitle,
-              At::GetStaticData, At::GetTileData, At::GetCliloc})
+        Put(header.get(), At::GetUOFilePath, &HostGetUOFilePath);
+        for (const std::size_t offset : {At::Recv, At::Send, At::CastSpell, At::GetStaticImage, At::RequestMove,
+                                         At::SetTitle, At::GetStaticData, At::GetTileData, At::GetCliloc})
             Put(header.get(), offset, &Forbidden);
         std::memcpy(m_before.data(), header.get(), kHeaderSize);
 
@@ -117,6 +122,9 @@ public:
     }
     ~ClassicUoHost() {
         Closing();
+        // The client's own to free: a plugin that freed one too fails here under the sanitizers.
+        for (char* path : m_filePaths)
+            std::free(path);
         s_current = m_previous;
     }
     ClassicUoHost(const ClassicUoHost&) = delete;
@@ -155,6 +163,8 @@ public:
     std::vector<Injected> injected;
     std::vector<const void*> raised;
     int forbiddenCalls = 0;
+    int filePathCalls = 0;
+    bool filePathOnMainThread = true;
 
     // The client's SDL_RaiseWindow, for a test program that exports it.
     static void RaiseWindow(void* window) {
@@ -223,6 +233,17 @@ private:
         return true;
     }
     static void Forbidden() { ++s_current->forbiddenCalls; }
+    static char* HostGetUOFilePath() {
+        ++s_current->filePathCalls;
+        s_current->filePathOnMainThread =
+            s_current->filePathOnMainThread && std::this_thread::get_id() == s_current->m_mainThread;
+        if (s_current->m_gameFolder.empty())
+            return nullptr;
+        char* copy = static_cast<char*>(std::malloc(s_current->m_gameFolder.size() + 1));
+        std::memcpy(copy, s_current->m_gameFolder.c_str(), s_current->m_gameFolder.size() + 1);
+        s_current->m_filePaths.push_back(copy);
+        return copy;
+    }
 
     static inline ClassicUoHost* s_current = nullptr;
 
@@ -240,4 +261,6 @@ private:
     bool m_inTick = false;
     bool m_closed = false;
     std::chrono::steady_clock::duration m_inPlugin{};
+    std::string m_gameFolder;
+    std::vector<char*> m_filePaths;
 };

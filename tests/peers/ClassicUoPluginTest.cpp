@@ -335,6 +335,28 @@ TEST_F(ClassicUoPluginTest, InstallWritesItsCallbacksAndNothingElse) {
     EXPECT_EQ(host.forbiddenCalls, 0);
 }
 
+// The client's data folder, asked for once on the main thread during Install, reaches the program;
+// the string stays the client's (the host frees it: a plugin that freed it too fails the sanitizers).
+TEST_F(ClassicUoPluginTest, TheClientsGameFolderReachesKestrune) {
+    ProgramSide program(m_path);
+    ClassicUoHost host(Plugin());
+    EXPECT_EQ(host.filePathCalls, 1);
+    EXPECT_TRUE(host.filePathOnMainThread);
+    EXPECT_TRUE(WaitUntil([&] { return program.Library().GameFolder() == ClassicUoHost::kGameFolder; }))
+        << program.Library().GameFolder();
+    ASSERT_TRUE(AttachTo(host, program, 100)); // and the game goes on as before
+    host.Tick();
+    EXPECT_EQ(host.filePathCalls, 1);
+}
+
+TEST_F(ClassicUoPluginTest, AClientWithoutAGameFolderChangesNothing) {
+    ProgramSide program(m_path);
+    ClassicUoHost host(Plugin(), "");
+    EXPECT_EQ(host.filePathCalls, 1);
+    ASSERT_TRUE(AttachTo(host, program, 100));
+    EXPECT_EQ(program.Library().GameFolder(), "");
+}
+
 TEST_F(ClassicUoPluginTest, WatchedPacketsReachKestruneAndMutedSoundsAreBlocked) {
     ProgramSide program(m_path);
     program.Mute(0x01F4);

@@ -1,7 +1,7 @@
 // The peers' end of the hook socket against Kestrune's side of it.
 
-#include "GamePacket.h"
 #include "HookConnection.h"
+#include "GamePacket.h"
 #include "ProgramSide.h"
 
 #include <gtest/gtest.h>
@@ -81,8 +81,8 @@ TEST(HookConnectionTest, TakenWithTheWatchedSetAndAnsweredInOrder) {
     EXPECT_FALSE(ServeUntil(second, ignored, [&] { return second.Attached(); }));
     EXPECT_TRUE(second.WasRefused()) << second.CloseReason();
 
-    const std::vector<std::vector<std::uint8_t>> packets = {
-        PlayerPacket(10, 20, -3), SoundPacket(0x01F4, 0, 0, 0), SoundPacket(0x0002, 0, 0, 0)};
+    const std::vector<std::vector<std::uint8_t>> packets = {PlayerPacket(10, 20, -3), SoundPacket(0x01F4, 0, 0, 0),
+                                                            SoundPacket(0x0002, 0, 0, 0)};
     for (const auto& packet : packets)
         ASSERT_TRUE(peer.QueueEvent(kEventFromServer, packet));
     EXPECT_EQ(peer.Outstanding(), 3u);
@@ -178,5 +178,67 @@ TEST(HookConnectionTest, ReceiveReadsNoMoreThanAllowed) {
         EXPECT_EQ(frames, static_cast<std::size_t>(total)) << "budget " << budget;
     }
     close(program);
+    close(listener);
+}
+
+// The game folder goes only to a program that has asked for it on this connection: an older
+// program would drop the peer for a frame type it does not know.
+TEST(HookConnectionTest, NamesTheGameFolderOnlyToAProgramThatAsks) {
+    TempFolder folder;
+    const std::string path = folder.Path() + "/hook.sock";
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.c_str(), path.size());
+    const int listener = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listener, 4), 0);
+
+    HookConnection peer;
+    EXPECT_FALSE(peer.SetGameFolder("/caf\xE9"));                   // not UTF-8
+    EXPECT_FALSE(peer.SetGameFolder("/" + std::string(4096, 'u'))); // 4,097 bytes
+    EXPECT_EQ(peer.GameFolder(), "");
+    ASSERT_TRUE(peer.SetGameFolder("/srv/uo"));
+    // What the program reads from the peer, as frame types in order.
+    FrameReader fromPeer(FrameSender::Peer);
+    int program = -1;
+    auto types = [&] {
+        std::vector<FrameType> seen;
+        std::vector<Frame> ignored;
+        ServeUntil(peer, ignored, [&] { return !peer.WantsWrite(); });
+        std::uint8_t buffer[8192];
+        ssize_t got;
+        while ((got = recv(program, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            fromPeer.Append({buffer, static_cast<std::size_t>(got)});
+        Frame frame;
+        while (fromPeer.Next(frame) == FrameReader::Result::Frame) {
+            seen.push_back(frame.type);
+            if (frame.type == FrameType::GameFolder) {
+                EXPECT_EQ(frame.folder, peer.GameFolder());
+            }
+        }
+        return seen;
+    };
+    auto send = [&](const auto& frame) {
+        ASSERT_EQ(write(program, frame.data(), frame.size()), ssize_t(frame.size()));
+    };
+    for (int connection = 0; connection < 2; ++connection) {
+        std::string error;
+        ASSERT_EQ(peer.Connect(path, 5, error), HookConnection::ConnectResult::Connected) << error;
+        program = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+        ASSERT_GE(program, 0);
+        fromPeer.Reset();
+        send(EncodeWatch(WatchSet()));
+        std::vector<Frame> frames;
+        ASSERT_TRUE(ServeUntil(peer, frames, [&] { return peer.Attached(); }));
+        EXPECT_EQ(types(), std::vector<FrameType>{FrameType::Hello}) << "an older program is never named the folder";
+        frames.clear();
+        send(EncodeFolderWanted());
+        ASSERT_TRUE(ServeUntil(peer, frames, [&] { return peer.WantsWrite(); }));
+        EXPECT_TRUE(frames.empty()); // answered, not handed over
+        EXPECT_EQ(types(), std::vector<FrameType>{FrameType::GameFolder});
+        ASSERT_TRUE(peer.SetGameFolder(connection == 0 ? "/srv/uo2" : "/srv/uo"));
+        EXPECT_EQ(types(), std::vector<FrameType>{FrameType::GameFolder}); // a new folder is named at once
+        close(program);
+    }
     close(listener);
 }

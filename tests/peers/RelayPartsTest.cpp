@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <string>
 #include <vector>
 
@@ -205,6 +207,11 @@ TEST(RelayOptionsTest, CommandLines) {
         {{"--shard", "a:1", "--verdict-timeout", "0"}, ParseOutcome::Bad, "milliseconds"},
         {{"--shard", "a:1", "--bogus"}, ParseOutcome::Bad, "unknown option --bogus"},
         {{"--shard", "a:1", "extra"}, ParseOutcome::Bad, "unexpected argument extra"},
+        {{"--shard", "a:1", "--uo-data", "/tmp"}, ParseOutcome::Run, ""},
+        {{"--shard", "a:1", "--uo-data"}, ParseOutcome::Bad, "--uo-data needs a value"},
+        {{"--shard", "a:1", "--uo-data", ""}, ParseOutcome::Bad, "--uo-data: \"\" is not a folder"},
+        {{"--shard", "a:1", "--uo-data", "/nonexistent/uo"}, ParseOutcome::Bad, "\"/nonexistent/uo\" is not a folder"},
+        {{"--shard", "a:1", "--uo-data", "/etc/hostname"}, ParseOutcome::Bad, "is not a folder"},
     };
     for (const auto& c : cases) {
         std::vector<const char*> argv = {"kestrune-relay"};
@@ -225,4 +232,10 @@ TEST(RelayOptionsTest, CommandLines) {
     ASSERT_EQ(options.lengthChanges.size(), 1u);
     EXPECT_EQ(options.lengthChanges[0].first, 0xF0);
     EXPECT_EQ(options.lengthChanges[0].second, 9);
+    EXPECT_EQ(options.gameFolder, "");
+
+    // The game folder travels made absolute: the program does not share the relay's directory.
+    const char* relative[] = {"r", "--shard", "a:1", "--uo-data", "."};
+    ASSERT_EQ(ParseRelayOptions(5, relative, options, error), ParseOutcome::Run) << error;
+    EXPECT_EQ(std::filesystem::path(options.gameFolder), std::filesystem::current_path() / "");
 }

@@ -178,3 +178,73 @@ TEST(HookProtocolTest, PeerSkipsFrameTypesItDoesNotKnow) {
     EXPECT_FALSE(DecodeFrameBody(Concat({{6}, Bytes(31, 0)}), FrameSender::Program, frame, error));
     EXPECT_NE(error.find("WATCH payload of 31 bytes"), std::string::npos) << error;
 }
+
+// GAMEFOLDER (peer) and FOLDERWANTED (program): what each side takes and what it refuses.
+TEST(HookProtocolTest, GameFolderFrames) {
+    const std::string longest = "/" + std::string(4095, 'u');
+    struct Case {
+        const char* what;
+        Bytes body;
+        FrameSender sender;
+        const char* error; // empty: taken
+        std::string folder = {};
+    };
+    auto folderBody = [](const std::string& path) {
+        Bytes body = {7};
+        body.insert(body.end(), path.begin(), path.end());
+        return body;
+    };
+    const Case cases[] = {
+        {"a path", folderBody("/home/p/uo"), FrameSender::Peer, "", "/home/p/uo"},
+        {"UTF-8", folderBody("/ゲーム/uo"), FrameSender::Peer, "", "/ゲーム/uo"},
+        {"4,096 bytes", folderBody(longest), FrameSender::Peer, "", longest},
+        {"4,097 bytes", folderBody(longest + "u"), FrameSender::Peer, "GAMEFOLDER payload of 4097 bytes"},
+        {"empty", {7}, FrameSender::Peer, "GAMEFOLDER payload of 0 bytes"},
+        {"a NUL", folderBody(std::string("/a\0b", 4)), FrameSender::Peer, "GAMEFOLDER payload of 4 bytes"},
+        {"Latin-1, not UTF-8", folderBody("/caf\xE9"), FrameSender::Peer, "not a path"},
+        {"cut UTF-8", folderBody("/\xE3\x82"), FrameSender::Peer, "not a path"},
+        {"overlong UTF-8", folderBody("/\xC0\xAF"), FrameSender::Peer, "not a path"},
+        {"a surrogate", folderBody("/\xED\xA0\x80"), FrameSender::Peer, "not a path"},
+        {"from the program", folderBody("/uo"), FrameSender::Program, "not sent by the program"},
+        {"folder wanted", {8}, FrameSender::Program, ""},
+        {"folder wanted with a payload", {8, 0}, FrameSender::Program, "FOLDERWANTED payload of 1 bytes, expected 0"},
+        {"folder wanted from the peer", {8}, FrameSender::Peer, "not sent by the peer"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Frame frame;
+        std::string error;
+        const bool taken = DecodeFrameBody(c.body, c.sender, frame, error);
+        EXPECT_EQ(taken, std::string(c.error).empty()) << error;
+        EXPECT_NE(error.find(c.error), std::string::npos) << error;
+        if (taken) {
+            EXPECT_EQ(frame.folder, c.folder);
+        }
+        if (taken && c.sender == FrameSender::Peer) {
+            EXPECT_EQ(EncodeGameFolder(c.folder), Concat({Be32(static_cast<std::uint32_t>(c.body.size())), c.body}));
+        }
+        if (!taken && c.body[0] == 7 && c.sender == FrameSender::Peer) {
+            EXPECT_TRUE(EncodeGameFolder(std::string(c.body.begin() + 1, c.body.end())).empty());
+        }
+    }
+
+    // The worked example of docs/hook-protocol.md.
+    EXPECT_EQ(EncodeGameFolder("/srv/uo"), (Bytes{0, 0, 0, 8, 7, '/', 's', 'r', 'v', '/', 'u', 'o'}));
+    EXPECT_EQ(ToBytes(EncodeFolderWanted()), (Bytes{0, 0, 0, 1, 8}));
+
+    // A peer that names no folder reads FOLDERWANTED as a frame it does not know.
+    const Bytes stream =
+        Concat({ToBytes(EncodeWatch(WatchSet())), ToBytes(EncodeFolderWanted()), ToBytes(EncodeVerdict(1))});
+    for (const bool takes : {false, true}) {
+        FrameReader reader(FrameSender::Program, takes);
+        reader.Append(stream);
+        std::vector<FrameType> types;
+        Frame frame;
+        while (reader.Next(frame) == FrameReader::Result::Frame)
+            types.push_back(frame.type);
+        const std::vector<FrameType> expected =
+            takes ? std::vector<FrameType>{FrameType::Watch, FrameType::FolderWanted, FrameType::Verdict}
+                  : std::vector<FrameType>{FrameType::Watch, FrameType::Verdict};
+        EXPECT_EQ(types, expected);
+    }
+}
