@@ -19,6 +19,9 @@
 class GameSession final : public RelayedConnection {
 public:
     using Direction = SessionHost::Direction;
+    // A packet begun that has not been completed for this long is taken for a mis-sized one:
+    // the cutting of that direction stops and what was held goes on.
+    static constexpr Clock::duration kHoldBound = std::chrono::seconds(1);
 
     GameSession(SessionHost& host, int clientFd, std::string name, std::unique_ptr<ClientOpening> opening,
                 const GameServer& server, Clock::duration verdictTimeout);
@@ -68,8 +71,11 @@ private:
     bool HoldingForClient() const override { return !m_toClient.queue.empty(); }
     bool HoldingForServer() const override { return !m_toServer.queue.empty(); }
     std::string ServerGoneLine(const std::string& reason) const override;
+    void ServerEnded() override;
+    void ClientEnded() override;
 
     void OpeningDone();
+    void GiveUpCutting(Direction direction, const std::string& why);
     void CutClientBytes(std::span<const std::uint8_t> bytes);
     void OnPacket(Direction direction, std::span<const std::uint8_t> packet);
     void Queue(Direction direction, Outgoing item);
@@ -100,6 +106,8 @@ private:
     Lane m_toServer;
     PlayerFollower m_player;
     bool m_inWorld = false;
+    Clock::time_point m_serverBytesAt{};
+    Clock::time_point m_clientBytesAt{};
     bool m_toldSlow = false;
     bool m_toldInject[2] = {false, false};
 };

@@ -13,21 +13,28 @@ LoginSession::LoginSession(SessionHost& host, int clientFd, std::string name, st
 }
 
 void LoginSession::Begin(std::span<const std::uint8_t> opening) {
-    FromClient(opening);
+    // The opening has read these bytes already: fed twice, a login split over two reads would
+    // look like nonsense, that is, encrypted.
+    TellIfEncrypted();
+    ToServer(opening);
     Settle();
 }
 
 void LoginSession::FromClient(std::span<const std::uint8_t> bytes) {
     if (!m_opening->Done()) {
         m_opening->Feed(bytes);
-        if (m_opening->Done() && !m_opening->Plain() && !m_toldEncrypted) {
-            m_toldEncrypted = true;
-            m_host.Say(Name() + ": the game client encrypts its connection, so Kestrune cannot hear this game. "
-                                "Switch the client's encryption off (ClassicUO: \"encryption\": 0 in settings.json); "
-                                "until then the game passes through untouched");
-        }
+        TellIfEncrypted();
     }
     ToServer(bytes);
+}
+
+void LoginSession::TellIfEncrypted() {
+    if (m_opening->Done() && !m_opening->Plain() && !m_toldEncrypted) {
+        m_toldEncrypted = true;
+        m_host.Say(Name() + ": the game client encrypts its connection, so Kestrune cannot hear this game. "
+                            "Switch the client's encryption off (ClassicUO: \"encryption\": 0 in settings.json); "
+                            "until then the game passes through untouched");
+    }
 }
 
 void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
@@ -54,6 +61,11 @@ void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
             std::memcpy(&v4.sin_addr, redirect.address.data(), 4);
             v4.sin_port = htons(redirect.port);
             server.length = sizeof(sockaddr_in);
+        }
+        if (m_host.IsRelayItself(server.address)) {
+            m_host.Say(Name() + ": the shard sends the client to " + AddressText(server.address) +
+                       ", which is this relay itself; refused, so the client does not go round for ever");
+            continue;
         }
         server.version = m_opening->Version();
         server.encrypted = m_opening->Done() && !m_opening->Plain();

@@ -22,6 +22,7 @@ private:
     void FromClient(std::span<const std::uint8_t> bytes) override;
     void FromServer(std::span<const std::uint8_t> bytes) override;
     std::string ServerGoneLine(const std::string& reason) const override;
+    void TellIfEncrypted();
 
     std::unique_ptr<ClientOpening> m_opening;
     std::array<std::uint8_t, 4> m_relayAddress;

@@ -35,6 +35,9 @@ public:
     void OnPoll(const pollfd& client, const pollfd& server);
     virtual void Tick(Clock::time_point now);
     bool Finished() const { return !m_client.IsOpen() && !m_server.IsOpen(); }
+    // A side has more waiting for it than the high mark (as of the last AddPollFds): nothing more
+    // should be added for it, from the other side or from anywhere else.
+    bool Backlogged() const { return m_pausedTowardClient || m_pausedTowardServer; }
     const std::string& Name() const { return m_name; }
     int ClientFd() const { return m_client.Fd(); }
 
@@ -47,6 +50,9 @@ protected:
     // The subclass still holds bytes for that side that are not in its socket's buffer yet.
     virtual bool HoldingForClient() const { return false; }
     virtual bool HoldingForServer() const { return false; }
+    // A side's stream has ended: what is held of it must go on now.
+    virtual void ServerEnded() {}
+    virtual void ClientEnded() {}
     // The server has ended its stream (or broken): a line for the user, or empty.
     virtual std::string ServerGoneLine(const std::string& reason) const;
 
