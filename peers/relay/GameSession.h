@@ -19,9 +19,6 @@
 class GameSession final : public RelayedConnection {
 public:
     using Direction = SessionHost::Direction;
-    // A packet begun that has not been completed for this long is taken for a mis-sized one:
-    // the cutting of that direction stops and what was held goes on.
-    static constexpr Clock::duration kHoldBound = std::chrono::seconds(1);
 
     GameSession(SessionHost& host, int clientFd, std::string name, std::unique_ptr<ClientOpening> opening,
                 const GameServer& server, Clock::duration verdictTimeout);

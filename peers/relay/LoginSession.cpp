@@ -38,6 +38,7 @@ void LoginSession::TellIfEncrypted() {
 }
 
 void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
+    m_serverBytesAt = Clock::now();
     if (!m_rewriter)
         m_rewriter.emplace(m_host.LengthsFor(m_opening->Version()), m_relayAddress, m_gamePort);
     m_out.clear();
@@ -79,6 +80,32 @@ void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
         m_host.Say(Name() + ": " + m_rewriter->Fault() +
                    "; the rest of this login passes as it is, and a later redirect would bypass the relay");
     }
+}
+
+// A packet held for the redirect check never keeps the client waiting long, nor is it lost.
+void LoginSession::GiveUpRewriting(const std::string& why) {
+    m_out.clear();
+    m_rewriter->GiveUp(why, m_out);
+    ToClient(m_out);
+    if (!m_toldFault) {
+        m_toldFault = true;
+        m_host.Say(Name() + ": " + why +
+                   "; the rest of this login passes as it is, and a later redirect would bypass "
+                   "the relay");
+    }
+}
+
+void LoginSession::Tick(Clock::time_point now) {
+    RelayedConnection::Tick(now);
+    if (m_rewriter && !m_rewriter->Faulted() && m_rewriter->Pending() > 0 && now - m_serverBytesAt >= kHoldBound) {
+        GiveUpRewriting("a packet stayed incomplete for a second, perhaps mis-sized");
+        Settle();
+    }
+}
+
+void LoginSession::ServerEnded() {
+    if (m_rewriter && !m_rewriter->Faulted() && m_rewriter->Pending() > 0)
+        GiveUpRewriting("the stream ended inside a packet");
 }
 
 std::string LoginSession::ServerGoneLine(const std::string& reason) const {

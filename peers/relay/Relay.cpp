@@ -298,7 +298,8 @@ bool Relay::IsRelayItself(const sockaddr_storage& address) const {
         const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
         in_addr listening{};
         inet_pton(AF_INET, m_options.listenAddress.c_str(), &listening);
-        local = (ntohl(v4.sin_addr.s_addr) >> 24) == 127 || v4.sin_addr.s_addr == listening.s_addr;
+        const bool loopback = (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+        local = v4.sin_addr.s_addr == listening.s_addr || (listening.s_addr == INADDR_ANY && loopback);
         port = ntohs(v4.sin_port);
     } else if (address.ss_family == AF_INET6) {
         const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);

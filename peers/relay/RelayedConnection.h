@@ -21,6 +21,9 @@ public:
     static constexpr std::size_t kHighWater = std::size_t{1} << 20;
     static constexpr std::size_t kLowWater = std::size_t{256} << 10;
     static constexpr std::size_t kReadSize = 64 << 10;
+    // A packet begun that has not been completed for this long is taken for a mis-sized one: the
+    // cutting of that direction stops and what was held goes on.
+    static constexpr Clock::duration kHoldBound = std::chrono::seconds(1);
 
     RelayedConnection(SessionHost& host, int clientFd, std::string name);
     virtual ~RelayedConnection() = default;

@@ -392,30 +392,48 @@ TEST(RelayHostileTest, ARedirectToTheRelayItselfIsRefused) {
 }
 
 // An old client's 3-byte 0xB9 read as the current 5 bytes: the cutter then reads a 0x1A of
-// 65,280 bytes out of the following 0x54, and would wait for it.
+// 65,280 bytes out of the following 0x54, and would wait for it. On the login connection too.
 TEST(RelayHostileTest, BytesHeldByAMisSizedPacketReachTheClient) {
-    for (const bool serverCloses : {true, false}) {
-        SCOPED_TRACE(serverCloses ? "the server closes" : "the server stays quiet");
+    const std::vector<Bytes> packets = {
+        {0xB9, 0x80, 0x1F}, SoundPacket(0x1AFF, 1234, 567, 8), Join({{0x1A, 0x00, 0x10}, Bytes(13, 7)}), {0x55}};
+    struct Case {
+        bool game;
+        bool serverCloses;
+        const char* line;
+    };
+    const Case cases[] = {
+        {true, true, "the stream ended inside packet 0x1a"},
+        {true, false, "packet 0x1a stayed incomplete for a second"},
+        {false, true, "the stream ended inside a packet"},
+        {false, false, "a packet stayed incomplete for a second"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.game ? "game" : "login") + (c.serverCloses ? ", the server closes" : ", quiet"));
         Shard shard;
         RelayRunner relay(shard.Options());
-        Game session = shard.Enter(relay);
-        const std::vector<Bytes> packets = {
-            {0xB9, 0x80, 0x1F}, SoundPacket(0x1AFF, 1234, 567, 8), Join({{0x1A, 0x00, 0x10}, Bytes(13, 7)}), {0x55}};
         Bytes plain, stream;
         for (const auto& packet : packets) {
             plain.insert(plain.end(), packet.begin(), packet.end());
             const Bytes compressed = Compressed(packet);
             stream.insert(stream.end(), compressed.begin(), compressed.end());
         }
-        session.server.Send(stream);
-        if (serverCloses)
+        Game session;
+        if (c.game) {
+            session = shard.Enter(relay);
+        } else {
+            session.client = Socket::Connect(relay.LoginPort());
+            session.client.Send(Join({kRawSeed, Login80()}));
+            session.server = shard.login.Accept();
+            ASSERT_EQ(session.server.ReceiveExactly(66).size(), 66u);
+        }
+        session.server.Send(c.game ? stream : plain);
+        if (c.serverCloses)
             session.server.Close();
-        EXPECT_EQ(Decoded(session.client, plain.size()), plain);
-        if (serverCloses) {
+        EXPECT_EQ(c.game ? Decoded(session.client, plain.size()) : session.client.ReceiveExactly(plain.size()), plain);
+        if (c.serverCloses) {
             EXPECT_TRUE(session.client.AtEnd());
         }
-        EXPECT_TRUE(relay.WaitFor(serverCloses ? "the stream ended inside packet 0x1a"
-                                               : "packet 0x1a stayed incomplete for a second"));
+        EXPECT_TRUE(relay.WaitFor(c.line));
     }
 }
 
