@@ -301,11 +301,8 @@ bool Relay::IsRelayItself(const sockaddr_storage& address) const {
         const bool loopback = (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
         local = v4.sin_addr.s_addr == listening.s_addr || (listening.s_addr == INADDR_ANY && loopback);
         port = ntohs(v4.sin_port);
-    } else if (address.ss_family == AF_INET6) {
-        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(address);
-        local = IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr);
-        port = ntohs(v6.sin6_port);
     }
+    // The relay listens on IPv4 only: an IPv6 address is always someone else.
     return local && (port == m_loginPort || port == m_gamePort);
 }
 
