@@ -40,7 +40,10 @@ public:
     bool Finished() const { return !m_client.IsOpen() && !m_server.IsOpen(); }
     // A side has more waiting for it than the high mark (as of the last AddPollFds): nothing more
     // should be added for it, from the other side or from anywhere else.
-    bool Backlogged() const { return m_pausedTowardClient || m_pausedTowardServer; }
+    bool Backlogged() const {
+        return m_pausedTowardClient || m_pausedTowardServer || m_client.Unsent() + HeldForClient() >= kHighWater ||
+               m_server.Unsent() + HeldForServer() >= kHighWater;
+    }
     const std::string& Name() const { return m_name; }
     int ClientFd() const { return m_client.Fd(); }
 
