@@ -17,10 +17,11 @@ using PacketView = std::span<const std::uint8_t>;
 inline constexpr std::int32_t kEventFromServer = 1424;
 inline constexpr std::int32_t kEventFromClient = 1425;
 
-// Packet ids that carry the player's account name and password. They are never shown to anyone
-// but their receiver, whatever the program watches.
+// Packet ids that carry the player's account name or password: 0x80 and 0xCF (the account login
+// and its older form), 0x91 (the game login), 0x83 (delete a character, with the password). They
+// are never shown to anyone but their receiver, whatever the program watches.
 inline constexpr bool IsLoginPacket(std::uint8_t id) {
-    return id == 0x80 || id == 0x91;
+    return id == 0x80 || id == 0x83 || id == 0x91 || id == 0xCF;
 }
 
 inline constexpr std::uint8_t kSoundPacketId = 0x54;

@@ -40,11 +40,15 @@ GameSession::~GameSession() {
 }
 
 void GameSession::Begin(std::span<const std::uint8_t> opening) {
-    FromClient(opening);
+    // The opening has read these bytes already; they are only held until it has decided.
+    m_heldOpening.insert(m_heldOpening.end(), opening.begin(), opening.end());
+    if (m_opening->Done() || m_encryptedLogin)
+        OpeningDone();
     Settle();
 }
 
 void GameSession::FromClient(std::span<const std::uint8_t> bytes) {
+    m_clientBytesAt = Clock::now();
     if (m_decided) {
         if (m_inspected && m_clientMode == Mode::Cutting)
             CutClientBytes(bytes);
@@ -93,6 +97,7 @@ void GameSession::CutClientBytes(std::span<const std::uint8_t> bytes) {
 }
 
 void GameSession::FromServer(std::span<const std::uint8_t> bytes) {
+    m_serverBytesAt = Clock::now();
     if (!m_inspected) {
         ToClient(bytes);
         return;
@@ -130,6 +135,37 @@ void GameSession::StopCutting(Direction direction, const std::string& why) {
     (toClient ? m_serverMode : m_clientMode) = toClient ? Mode::Draining : Mode::Raw;
     m_host.Say(Name() + ": " + why + " (from the " + (toClient ? "server" : "client") +
                "); the rest of that stream passes as it is, without Kestrune");
+}
+
+// Nothing the relay holds for inspection may be kept from its receiver for long, or lost.
+void GameSession::GiveUpCutting(Direction direction, const std::string& why) {
+    if (direction == Direction::ToClient) {
+        m_serverCutter.GiveUp(why);
+        std::vector<std::uint8_t> uncut = m_serverCutter.TakeUncut();
+        StopCutting(direction, why);
+        if (!uncut.empty()) {
+            m_scratch.clear();
+            m_compressor.Feed(uncut, m_scratch);
+            Send(direction, Outgoing::Kind::Raw, m_scratch);
+        }
+        if (m_decompressor.AtPacketStart())
+            m_serverMode = Mode::Raw;
+    } else {
+        m_clientCutter.GiveUp(why);
+        std::vector<std::uint8_t> uncut = m_clientCutter.TakeUncut();
+        StopCutting(direction, why);
+        Send(direction, Outgoing::Kind::Raw, uncut);
+    }
+}
+
+void GameSession::ServerEnded() {
+    if (m_inspected && m_serverMode == Mode::Cutting && m_serverCutter.Pending() > 0)
+        GiveUpCutting(Direction::ToClient, "the stream ended inside packet " + IdText(m_serverCutter.PendingId()));
+}
+
+void GameSession::ClientEnded() {
+    if (m_inspected && m_decided && m_clientMode == Mode::Cutting && m_clientCutter.Pending() > 0)
+        GiveUpCutting(Direction::ToServer, "the stream ended inside packet " + IdText(m_clientCutter.PendingId()));
 }
 
 void GameSession::OnPacket(Direction direction, std::span<const std::uint8_t> packet) {
@@ -259,6 +295,19 @@ void GameSession::ReleaseWaiting() {
 
 void GameSession::Tick(Clock::time_point now) {
     RelayedConnection::Tick(now);
+    bool moved = false;
+    if (m_inspected && m_serverMode == Mode::Cutting && m_serverCutter.Pending() > 0 &&
+        now - m_serverBytesAt >= kHoldBound) {
+        GiveUpCutting(Direction::ToClient, "packet " + IdText(m_serverCutter.PendingId()) +
+                                               " stayed incomplete for a second, perhaps mis-sized");
+        moved = true;
+    }
+    if (m_inspected && m_decided && m_clientMode == Mode::Cutting && m_clientCutter.Pending() > 0 &&
+        now - m_clientBytesAt >= kHoldBound) {
+        GiveUpCutting(Direction::ToServer, "packet " + IdText(m_clientCutter.PendingId()) +
+                                               " stayed incomplete for a second, perhaps mis-sized");
+        moved = true;
+    }
     bool late = false;
     for (auto* lane : {&m_toClient, &m_toServer})
         for (auto& item : lane->queue)
@@ -266,12 +315,12 @@ void GameSession::Tick(Clock::time_point now) {
                 item.state = Outgoing::State::Ready;
                 late = true;
             }
-    if (!late)
-        return;
-    if (!m_toldSlow) {
+    if (late && !m_toldSlow) {
         m_toldSlow = true;
         m_host.Say(Name() + ": Kestrune did not answer in time; packets that waited for it went on unchanged");
     }
+    if (!late && !moved)
+        return;
     Pump(Direction::ToClient);
     Pump(Direction::ToServer);
     Settle();

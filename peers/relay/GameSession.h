@@ -68,8 +68,11 @@ private:
     bool HoldingForClient() const override { return !m_toClient.queue.empty(); }
     bool HoldingForServer() const override { return !m_toServer.queue.empty(); }
     std::string ServerGoneLine(const std::string& reason) const override;
+    void ServerEnded() override;
+    void ClientEnded() override;
 
     void OpeningDone();
+    void GiveUpCutting(Direction direction, const std::string& why);
     void CutClientBytes(std::span<const std::uint8_t> bytes);
     void OnPacket(Direction direction, std::span<const std::uint8_t> packet);
     void Queue(Direction direction, Outgoing item);
@@ -100,6 +103,8 @@ private:
     Lane m_toServer;
     PlayerFollower m_player;
     bool m_inWorld = false;
+    Clock::time_point m_serverBytesAt{};
+    Clock::time_point m_clientBytesAt{};
     bool m_toldSlow = false;
     bool m_toldInject[2] = {false, false};
 };

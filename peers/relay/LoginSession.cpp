@@ -13,24 +13,32 @@ LoginSession::LoginSession(SessionHost& host, int clientFd, std::string name, st
 }
 
 void LoginSession::Begin(std::span<const std::uint8_t> opening) {
-    FromClient(opening);
+    // The opening has read these bytes already: fed twice, a login split over two reads would
+    // look like nonsense, that is, encrypted.
+    TellIfEncrypted();
+    ToServer(opening);
     Settle();
 }
 
 void LoginSession::FromClient(std::span<const std::uint8_t> bytes) {
     if (!m_opening->Done()) {
         m_opening->Feed(bytes);
-        if (m_opening->Done() && !m_opening->Plain() && !m_toldEncrypted) {
-            m_toldEncrypted = true;
-            m_host.Say(Name() + ": the game client encrypts its connection, so Kestrune cannot hear this game. "
-                                "Switch the client's encryption off (ClassicUO: \"encryption\": 0 in settings.json); "
-                                "until then the game passes through untouched");
-        }
+        TellIfEncrypted();
     }
     ToServer(bytes);
 }
 
+void LoginSession::TellIfEncrypted() {
+    if (m_opening->Done() && !m_opening->Plain() && !m_toldEncrypted) {
+        m_toldEncrypted = true;
+        m_host.Say(Name() + ": the game client encrypts its connection, so Kestrune cannot hear this game. "
+                            "Switch the client's encryption off (ClassicUO: \"encryption\": 0 in settings.json); "
+                            "until then the game passes through untouched");
+    }
+}
+
 void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
+    m_serverBytesAt = Clock::now();
     if (!m_rewriter)
         m_rewriter.emplace(m_host.LengthsFor(m_opening->Version()), m_relayAddress, m_gamePort);
     m_out.clear();
@@ -55,6 +63,11 @@ void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
             v4.sin_port = htons(redirect.port);
             server.length = sizeof(sockaddr_in);
         }
+        if (m_host.IsRelayItself(server.address)) {
+            m_host.Say(Name() + ": the shard sends the client to " + AddressText(server.address) +
+                       ", which is this relay itself; refused, so the client does not go round for ever");
+            continue;
+        }
         server.version = m_opening->Version();
         server.encrypted = m_opening->Done() && !m_opening->Plain();
         m_host.RememberRedirect(redirect.key, server);
@@ -67,6 +80,32 @@ void LoginSession::FromServer(std::span<const std::uint8_t> bytes) {
         m_host.Say(Name() + ": " + m_rewriter->Fault() +
                    "; the rest of this login passes as it is, and a later redirect would bypass the relay");
     }
+}
+
+// A packet held for the redirect check never keeps the client waiting long, nor is it lost.
+void LoginSession::GiveUpRewriting(const std::string& why) {
+    m_out.clear();
+    m_rewriter->GiveUp(why, m_out);
+    ToClient(m_out);
+    if (!m_toldFault) {
+        m_toldFault = true;
+        m_host.Say(Name() + ": " + why +
+                   "; the rest of this login passes as it is, and a later redirect would bypass "
+                   "the relay");
+    }
+}
+
+void LoginSession::Tick(Clock::time_point now) {
+    RelayedConnection::Tick(now);
+    if (m_rewriter && !m_rewriter->Faulted() && m_rewriter->Pending() > 0 && now - m_serverBytesAt >= kHoldBound) {
+        GiveUpRewriting("a packet stayed incomplete for a second, perhaps mis-sized");
+        Settle();
+    }
+}
+
+void LoginSession::ServerEnded() {
+    if (m_rewriter && !m_rewriter->Faulted() && m_rewriter->Pending() > 0)
+        GiveUpRewriting("the stream ended inside a packet");
 }
 
 std::string LoginSession::ServerGoneLine(const std::string& reason) const {

@@ -17,11 +17,15 @@ public:
 
     // The client's first bytes, read before the connection was known to be a login.
     void Begin(std::span<const std::uint8_t> opening);
+    void Tick(Clock::time_point now) override;
 
 private:
     void FromClient(std::span<const std::uint8_t> bytes) override;
     void FromServer(std::span<const std::uint8_t> bytes) override;
     std::string ServerGoneLine(const std::string& reason) const override;
+    void TellIfEncrypted();
+    void ServerEnded() override;
+    void GiveUpRewriting(const std::string& why);
 
     std::unique_ptr<ClientOpening> m_opening;
     std::array<std::uint8_t, 4> m_relayAddress;
@@ -31,6 +35,7 @@ private:
     bool m_toldEncrypted = false;
     bool m_toldFault = false;
     bool m_redirected = false;
+    Clock::time_point m_serverBytesAt{};
     std::vector<std::uint8_t> m_out;
     std::vector<Redirect> m_found;
 };

@@ -68,6 +68,14 @@ void PacketCutter::Feed(std::span<const std::uint8_t> bytes, const OnPacket& onP
     }
 }
 
+void PacketCutter::GiveUp(const std::string& why) {
+    if (Faulted())
+        return;
+    m_fault = why;
+    m_uncut.insert(m_uncut.end(), m_partial.begin(), m_partial.end());
+    m_partial.clear();
+}
+
 std::vector<std::uint8_t> PacketCutter::TakeUncut() {
     std::vector<std::uint8_t> uncut;
     uncut.swap(m_uncut);

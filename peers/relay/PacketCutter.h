@@ -26,10 +26,13 @@ public:
     bool Faulted() const { return !m_fault.empty(); }
     // Why cutting stopped, e.g. "packet 0xf0 has no known length"; empty while cutting.
     const std::string& Fault() const { return m_fault; }
+    // Ends the cutting for `why`: the packet begun goes to the uncut bytes.
+    void GiveUp(const std::string& why);
     // After a fault: the bytes from the unsizable packet on, not yet taken.
     std::vector<std::uint8_t> TakeUncut();
     // Bytes of a packet begun but not complete.
     std::size_t Pending() const { return m_partial.size(); }
+    std::uint8_t PendingId() const { return m_partial.empty() ? 0 : m_partial[0]; }
 
     const PacketLengths& Lengths() const { return m_lengths; }
 

@@ -19,3 +19,9 @@ void RedirectRewriter::Feed(std::span<const std::uint8_t> bytes, std::vector<std
         out.insert(out.end(), uncut.begin(), uncut.end());
     }
 }
+
+void RedirectRewriter::GiveUp(const std::string& why, std::vector<std::uint8_t>& out) {
+    m_cutter.GiveUp(why);
+    const auto uncut = m_cutter.TakeUncut();
+    out.insert(out.end(), uncut.begin(), uncut.end());
+}

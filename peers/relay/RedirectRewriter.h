@@ -19,6 +19,9 @@ public:
     // Appends what goes on to the client to `out`, and each redirect as the server sent it to `found`.
     void Feed(std::span<const std::uint8_t> bytes, std::vector<std::uint8_t>& out, std::vector<Redirect>& found);
 
+    // Ends the cutting for `why`, appending the packet begun to `out` as it came.
+    void GiveUp(const std::string& why, std::vector<std::uint8_t>& out);
+    std::size_t Pending() const { return m_cutter.Pending(); }
     bool Faulted() const { return m_cutter.Faulted(); }
     const std::string& Fault() const { return m_cutter.Fault(); }
 

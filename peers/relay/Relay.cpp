@@ -73,6 +73,10 @@ std::unique_ptr<Relay> Relay::Open(const RelayOptions& options, Log log, std::st
     relay->m_gameFd = Listen(options.listenAddress, options.gamePort, relay->m_gamePort, error);
     if (relay->m_gameFd < 0)
         return nullptr;
+    if (relay->IsRelayItself(relay->m_shard)) {
+        error = "the shard " + relay->ShardText() + " is this relay itself; name the game's server";
+        return nullptr;
+    }
     return relay;
 }
 
@@ -103,11 +107,21 @@ void Relay::RunOnce(std::chrono::milliseconds wait) {
         game->Tick(now);
     RemoveFinished();
 
+    // Connections that have not said what they are in time hold a descriptor for nothing.
+    for (auto& opening : m_openings)
+        if (opening.fd >= 0 && now >= opening.deadline) {
+            close(opening.fd);
+            opening.fd = -1;
+            Wipe(opening.bytes);
+        }
+    std::erase_if(m_openings, [](const Opening& opening) { return opening.fd < 0; });
+
+    const bool accepting = now >= m_acceptResumes;
     std::vector<pollfd> fds;
-    fds.push_back({m_loginFd, POLLIN, 0});
-    fds.push_back({m_gameFd, POLLIN, 0});
-    fds.push_back(
-        {m_hook.IsOpen() ? m_hook.Fd() : -1, static_cast<short>(POLLIN | (m_hook.WantsWrite() ? POLLOUT : 0)), 0});
+    fds.push_back({accepting ? m_loginFd : -1, POLLIN, 0});
+    fds.push_back({accepting ? m_gameFd : -1, POLLIN, 0});
+    fds.push_back({m_hook.IsOpen() ? m_hook.Fd() : -1, 0, 0});
+    fds.push_back({m_windows.Fd(), POLLIN, 0});
     const std::size_t openings = m_openings.size();
     for (const auto& opening : m_openings)
         fds.push_back({opening.fd, POLLIN, 0});
@@ -116,12 +130,17 @@ void Relay::RunOnce(std::chrono::milliseconds wait) {
         login->AddPollFds(fds);
     for (const auto& game : m_games)
         game->AddPollFds(fds);
+    // Kestrune's INJECTs wait in its socket while the game they go into is backlogged.
+    const bool hookPaused = m_inspected && m_inspected->Backlogged();
+    fds[2].events = static_cast<short>((hookPaused ? 0 : POLLIN) | (m_hook.WantsWrite() ? POLLOUT : 0));
 
     auto timeout = wait;
     if (!m_hook.IsOpen())
         timeout = std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(m_nextHookTry - now));
     if (logins + games + openings > 0)
         timeout = std::min(timeout, std::chrono::milliseconds(100)); // verdict and connect deadlines
+    if (!accepting)
+        timeout = std::min(timeout, std::chrono::ceil<std::chrono::milliseconds>(m_acceptResumes - now));
     timeout = std::max(timeout, std::chrono::milliseconds(0));
     if (WaitReady(fds.data(), fds.size(), timeout) < 0)
         return; // a stop signal; the caller looks at its stop flag
@@ -132,10 +151,12 @@ void Relay::RunOnce(std::chrono::milliseconds wait) {
         Accept(m_gameFd, true);
     if (fds[2].revents != 0)
         ServeHook(fds[2].revents);
+    if (fds[3].revents != 0)
+        TakeWindowAnswers();
     for (std::size_t k = 0; k < openings; ++k)
-        if (fds[3 + k].revents != 0)
+        if (fds[4 + k].revents != 0)
             ReadOpening(m_openings[k]);
-    std::size_t at = 3 + openings;
+    std::size_t at = 4 + openings;
     for (std::size_t k = 0; k < logins; ++k, at += 2)
         m_logins[k]->OnPoll(fds[at], fds[at + 1]);
     for (std::size_t k = 0; k < games; ++k, at += 2)
@@ -155,10 +176,19 @@ void Relay::Accept(int listenFd, bool atGamePort) {
         socklen_t length = sizeof from;
         const int fd = accept4(listenFd, reinterpret_cast<sockaddr*>(&from), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
         if (fd < 0) {
-            if (errno == EINTR)
-                continue;
-            if (errno != EAGAIN && errno != EWOULDBLOCK)
-                Say(std::string("cannot accept a connection (") + std::strerror(errno) + ")");
+            const int why = errno;
+            if (why == EINTR || why == ECONNABORTED || why == EPROTO)
+                continue; // that one connection is gone; the next may be fine
+            if (why == EAGAIN || why == EWOULDBLOCK) {
+                m_toldAcceptTrouble = false; // caught up: a later shortage is worth a line again
+                return;
+            }
+            m_acceptResumes = Clock::now() + kAcceptBackOff;
+            if (!m_toldAcceptTrouble) {
+                m_toldAcceptTrouble = true;
+                Say(std::string("cannot accept new connections (") + std::strerror(why) +
+                    "); they wait, and are taken again every 250 ms, as soon as descriptors or memory are free");
+            }
             return;
         }
         const int on = 1;
@@ -174,7 +204,8 @@ void Relay::Accept(int listenFd, bool atGamePort) {
                               atGamePort,
                               std::make_unique<ClientOpening>(atGamePort, lookup),
                               {},
-                              "connection " + std::to_string(++m_connectionCount) + " from " + AddressText(from)});
+                              "connection " + std::to_string(++m_connectionCount) + " from " + AddressText(from),
+                              Clock::now() + m_options.openingTimeout});
     }
 }
 
@@ -262,6 +293,21 @@ std::optional<GameServer> Relay::FindRedirect(std::uint32_t key) const {
     return found->second;
 }
 
+bool Relay::IsRelayItself(const sockaddr_storage& address) const {
+    std::uint16_t port = 0;
+    bool local = false;
+    if (address.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(address);
+        in_addr listening{};
+        inet_pton(AF_INET, m_options.listenAddress.c_str(), &listening);
+        const bool loopback = (ntohl(v4.sin_addr.s_addr) >> 24) == 127;
+        local = v4.sin_addr.s_addr == listening.s_addr || (listening.s_addr == INADDR_ANY && loopback);
+        port = ntohs(v4.sin_port);
+    }
+    // The relay listens on IPv4 only: an IPv6 address is always someone else.
+    return local && (port == m_loginPort || port == m_gamePort);
+}
+
 bool Relay::Watched(std::uint8_t id) const {
     return m_hook.IsOpen() && m_hook.Attached() && m_hook.Watched().Contains(id);
 }
@@ -288,17 +334,32 @@ void Relay::InWorldChanged(GameSession& session) {
         return;
     std::string why;
     m_clientPid = ConnectedProcess(session.ClientFd(), why);
-    std::uint32_t window = kStandInWindow;
-    if (m_options.raiseWindows && m_clientPid) {
-        std::string ignored;
-        if (const auto found = m_raiser.FindWindow(*m_clientPid, ignored))
-            window = *found;
-    }
+    // The stand-in at once; the real id when the display has answered (it may never).
+    if (m_options.raiseWindows && m_clientPid)
+        m_windows.Find(*m_clientPid);
     Say(session.Name() + ": in the world; sounds are heard and played through Kestrune");
-    if (window != m_window) {
-        m_window = window;
+    if (m_window != kStandInWindow) {
+        m_window = kStandInWindow;
         if (m_hook.IsOpen())
             m_hook.QueueHello(m_window);
+    }
+}
+
+void Relay::TakeWindowAnswers() {
+    for (const auto& answer : m_windows.TakeAnswers()) {
+        if (answer.raise) {
+            if (!answer.raised && !m_toldRaise) {
+                m_toldRaise = true;
+                Say("cannot bring the game client's window forward (" + answer.why + "); such requests are ignored");
+            }
+            continue;
+        }
+        const bool current = m_inspected && m_inspected->InWorld() && m_clientPid == answer.pid;
+        if (current && answer.window && *answer.window != m_window) {
+            m_window = *answer.window;
+            if (m_hook.IsOpen())
+                m_hook.QueueHello(m_window);
+        }
     }
 }
 
@@ -339,8 +400,8 @@ void Relay::TryHook(Clock::time_point now) {
 void Relay::ServeHook(short revents) {
     if ((revents & POLLOUT) != 0 && !m_hook.Flush())
         return;
-    if ((revents & ~POLLOUT) != 0)
-        m_hook.Receive([this](const Frame& frame) { OnHookFrame(frame); });
+    if ((revents & (POLLIN | POLLHUP | POLLERR)) != 0)
+        m_hook.Receive([this](const Frame& frame) { OnHookFrame(frame); }, kHookReadBudget);
 }
 
 void Relay::OnHookFrame(const Frame& frame) {
@@ -397,14 +458,18 @@ void Relay::RaiseClient() {
     if (!m_options.raiseWindows)
         return;
     std::string why = "no game session in the world";
-    bool raised = false;
-    if (m_inspected && m_inspected->InWorld()) {
-        if (!m_clientPid)
-            m_clientPid = ConnectedProcess(m_inspected->ClientFd(), why);
-        if (m_clientPid)
-            raised = m_raiser.Raise(*m_clientPid, why);
+    if (m_inspected && m_inspected->InWorld() && !m_clientPid)
+        m_clientPid = ConnectedProcess(m_inspected->ClientFd(), why);
+    if (m_inspected && m_inspected->InWorld() && m_clientPid) {
+        m_windows.Raise(*m_clientPid); // answered on the worker; the game never waits for it
+        if (m_windows.Stuck() && !m_toldDisplayStuck) {
+            m_toldDisplayStuck = true;
+            Say("the X display does not answer; the game goes on, and the client's window comes forward once it "
+                "does");
+        }
+        return;
     }
-    if (!raised && !m_toldRaise) {
+    if (!m_toldRaise) {
         m_toldRaise = true;
         Say("cannot bring the game client's window forward (" + why + "); such requests are ignored");
     }

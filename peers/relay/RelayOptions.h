@@ -21,6 +21,7 @@ struct RelayOptions {
     std::string hookSocket; // empty: the program's usual path
     std::chrono::milliseconds verdictTimeout{3000};
     std::chrono::milliseconds hookRetry{1000};
+    std::chrono::milliseconds openingTimeout{10000}; // a new connection's time to say what it is
     bool raiseWindows = true;
     std::string gameFolder; // absolute; empty: none is named to the program
 };

@@ -85,12 +85,14 @@ void RelayedConnection::ReadSide(SocketStream& from, bool fromClient) {
         }
         if (fromClient) {
             m_clientEnded = true;
+            ClientEnded();
             if (result == SocketStream::ReadResult::Failed) {
                 m_host.Say(m_name + ": the client's connection broke (" + error + ")");
                 CloseAll();
             }
         } else {
             m_serverEnded = true;
+            ServerEnded();
             const std::string line = ServerGoneLine(result == SocketStream::ReadResult::Failed ? error : "");
             if (!line.empty())
                 m_host.Say(m_name + ": " + line);
@@ -114,6 +116,7 @@ void RelayedConnection::Settle() {
     }
     if (m_server.IsOpen() && !m_server.Connecting() && !m_server.Flush(error)) {
         m_serverEnded = true;
+        ServerEnded();
         const std::string line = ServerGoneLine(error);
         if (!line.empty())
             m_host.Say(m_name + ": " + line);

@@ -21,6 +21,9 @@ public:
     static constexpr std::size_t kHighWater = std::size_t{1} << 20;
     static constexpr std::size_t kLowWater = std::size_t{256} << 10;
     static constexpr std::size_t kReadSize = 64 << 10;
+    // A packet begun that has not been completed for this long is taken for a mis-sized one: the
+    // cutting of that direction stops and what was held goes on.
+    static constexpr Clock::duration kHoldBound = std::chrono::seconds(1);
 
     RelayedConnection(SessionHost& host, int clientFd, std::string name);
     virtual ~RelayedConnection() = default;
@@ -35,6 +38,12 @@ public:
     void OnPoll(const pollfd& client, const pollfd& server);
     virtual void Tick(Clock::time_point now);
     bool Finished() const { return !m_client.IsOpen() && !m_server.IsOpen(); }
+    // A side has more waiting for it than the high mark (as of the last AddPollFds): nothing more
+    // should be added for it, from the other side or from anywhere else.
+    bool Backlogged() const {
+        return m_pausedTowardClient || m_pausedTowardServer || m_client.Unsent() + HeldForClient() >= kHighWater ||
+               m_server.Unsent() + HeldForServer() >= kHighWater;
+    }
     const std::string& Name() const { return m_name; }
     int ClientFd() const { return m_client.Fd(); }
 
@@ -47,6 +56,9 @@ protected:
     // The subclass still holds bytes for that side that are not in its socket's buffer yet.
     virtual bool HoldingForClient() const { return false; }
     virtual bool HoldingForServer() const { return false; }
+    // A side's stream has ended: what is held of it must go on now.
+    virtual void ServerEnded() {}
+    virtual void ClientEnded() {}
     // The server has ended its stream (or broken): a line for the user, or empty.
     virtual std::string ServerGoneLine(const std::string& reason) const;
 

@@ -31,6 +31,8 @@ public:
     virtual PacketLengths LengthsFor(const std::optional<ClientVersion>& version) const = 0;
     virtual void RememberRedirect(std::uint32_t key, const GameServer& server) = 0;
     virtual std::optional<GameServer> FindRedirect(std::uint32_t key) const = 0;
+    // The address is one of the relay's own listening ports: following it would go round for ever.
+    virtual bool IsRelayItself(const sockaddr_storage& address) const = 0;
 
     // Kestrune is attached and wants packets of this id.
     virtual bool Watched(std::uint8_t id) const = 0;

@@ -3,6 +3,7 @@
 #include "PacketCutter.h"
 #include "ProtocolTables.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +83,20 @@ void CheckCutting(const PacketLengths& lengths, std::span<const std::uint8_t> st
         total += packet.size();
     }
     Check(total == stream.size(), "every byte is a packet's, uncut or pending");
+
+    // Giving up (a packet held too long, the stream's end) keeps the packet begun, and every byte after.
+    PacketCutter cutter(lengths);
+    std::size_t cutBytes = 0;
+    const std::size_t half = stream.size() / 2;
+    cutter.Feed(stream.first(half), [&](std::span<const std::uint8_t> p) { cutBytes += p.size(); });
+    cutter.GiveUp("held too long");
+    cutter.Feed(stream.subspan(half),
+                [&](std::span<const std::uint8_t>) { Check(false, "no packet after giving up"); });
+    Check(cutter.Faulted() && cutter.Pending() == 0, "nothing pending after giving up");
+    const Bytes uncut = cutter.TakeUncut();
+    Check(cutBytes + uncut.size() == stream.size() &&
+              std::equal(uncut.begin(), uncut.end(), stream.end() - static_cast<std::ptrdiff_t>(uncut.size())),
+          "giving up loses nothing");
 }
 
 } // namespace

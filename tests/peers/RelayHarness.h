@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -224,6 +225,26 @@ private:
     std::size_t m_count = 0;
     Bytes m_raw;
 };
+
+class TempFolder {
+public:
+    TempFolder() {
+        char name[] = "/tmp/kestrune-relay-test-XXXXXX";
+        m_path = mkdtemp(name);
+    }
+    ~TempFolder() { std::filesystem::remove_all(m_path); }
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+inline Bytes Join(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
 
 inline Bytes Compressed(std::span<const std::uint8_t> packet) {
     Bytes out;
