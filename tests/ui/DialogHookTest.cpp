@@ -3,14 +3,15 @@
 
 #include "DialogFixture.h"
 
+#include <QAbstractItemModelTester>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include <atomic>
-#include <unistd.h>
 #include <random>
 #include <thread>
+#include <unistd.h>
 
 static std::vector<std::uint8_t> PlayerPacket(std::uint16_t x, std::uint16_t y, std::uint8_t z) {
     std::vector<std::uint8_t> packet(19, 0);
@@ -117,6 +118,110 @@ private slots:
         QVERIFY(f->dialog->AutoAddOn());
         QCOMPARE(f->Play({0x41}), std::vector<std::uint32_t>{0});
         QCOMPARE(f->Rows(), QStringLiteral("0010,0041"));
+    }
+
+    // The test thread is the UI thread: while it waits on the fake library without looking at its
+    // events, the UI thread is held. Every verdict still comes back, the sounds to record take room
+    // by the distinct numbers only, and once the UI thread is free the list ends exactly as the
+    // sounds recorded one by one would have left it.
+    void heldUiThread_data() {
+        QTest::addColumn<bool>("moveToEnd");
+        QTest::addColumn<int>("plays");
+        QTest::addColumn<int>("distinct");
+        QTest::newRow("one sound") << false << 1 << 1;
+        QTest::newRow("flood, known ones stay") << false << 20000 << 300;
+        QTest::newRow("flood, played ones move to the end") << true << 20000 << 300;
+    }
+    void heldUiThread() {
+        QFETCH(bool, moveToEnd);
+        QFETCH(int, plays);
+        QFETCH(int, distinct);
+        QAbstractItemModelTester tester(&f->Model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+        SoundCatalogue expected;
+        for (SoundCatalogue* catalogue : {&f->catalogue, &expected}) {
+            catalogue->AddOrUpdate(0x30, "c", false, true, false, nullptr);
+            catalogue->AddOrUpdate(0x20, "", true, true, false, nullptr);
+            catalogue->AddOrUpdate(0x10, "d", false, true, false, nullptr);
+        }
+        if (moveToEnd)
+            f->Click("moveToEndCheckBox");
+        f->Click("autoAddCheckBox");
+        std::mt19937 random(static_cast<unsigned>(plays));
+        std::vector<std::uint32_t> verdicts;
+        for (int i = 0; i < plays; ++i) {
+            const auto number = static_cast<std::uint16_t>(0x10 + random() % static_cast<unsigned>(distinct));
+            f->hook.PushPacket(SoundPacket(number));
+            verdicts.push_back(expected.IsMuted(number) ? 1 : 0);
+            if (!expected.IsMuted(number)) {
+                const auto known = expected.Find(number);
+                expected.AddOrUpdate(number, known ? known->comment : "", false, !moveToEnd, false, nullptr);
+            }
+        }
+        QVERIFY(f->hook.WaitForVerdicts(static_cast<std::size_t>(plays), std::chrono::seconds(60)));
+        QCOMPARE(f->hook.Verdicts(), verdicts);
+        const PlayedSoundQueue& waiting = f->dialog->PlayedSounds();
+        QVERIFY(waiting.Waiting() >= 1 && waiting.Waiting() <= static_cast<std::size_t>(distinct));
+        QVERIFY(waiting.Held() <= 2 * waiting.Waiting() + 64);
+        QCOMPARE(f->Model().rowCount(), 3); // nothing recorded while held
+
+        QVERIFY(ProcessEventsUntil(
+            [&] { return waiting.Waiting() == 0 && f->Model().rowCount() == int(expected.Count()); }));
+        QCOMPARE(f->catalogue.EntriesInDisplayOrder(), expected.EntriesInDisplayOrder());
+        for (int row = 0; row < f->Model().rowCount(); ++row)
+            QCOMPARE(f->Model().Row(row), expected.EntriesInDisplayOrder()[static_cast<std::size_t>(row)]);
+    }
+
+    // A muted sound is blocked at every moment while the list is loaded again and again.
+    void aMutedSoundIsBlockedDuringALoad() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("many.xml"));
+        for (std::int32_t n = 1; n < 5000; ++n)
+            f->catalogue.AddOrUpdate(n, "a comment", n == 0x30 || n % 7 == 0, true, false, nullptr);
+        QVERIFY(f->dialog->SaveCatalogueFile(path));
+        f->Click("autoAddCheckBox");
+        constexpr std::size_t kPackets = 2000;
+        std::thread feeder([&] {
+            for (std::size_t i = 0; i < kPackets; ++i)
+                f->hook.PushPacket(SoundPacket(0x30));
+        });
+        int loads = 0;
+        while (f->hook.VerdictCount() < kPackets || loads < 3) {
+            QVERIFY(f->dialog->LoadCatalogueFile(path));
+            ++loads;
+            QCoreApplication::processEvents();
+        }
+        feeder.join();
+        QCOMPARE(f->hook.Verdicts(), std::vector<std::uint32_t>(kPackets, 1));
+    }
+
+    // Sounds played while a command runs are never recorded, even when the UI thread only gets to
+    // them after the command.
+    void soundsPlayedDuringACommandAreNotRecordedAfterIt() {
+        f->Click("autoAddCheckBox");
+        f->chooser.onChoose = [&] {
+            f->hook.PushPacket(SoundPacket(0x60));
+            QVERIFY(f->hook.WaitForVerdicts(1));
+        };
+        f->Click("saveButton");
+        f->chooser.onChoose = nullptr;
+        QCOMPARE(f->Play({0x61}), std::vector<std::uint32_t>{0});
+        QCOMPARE(f->Rows(), QStringLiteral("0061"));
+    }
+
+    // Closed and destroyed with sounds still waiting: nothing hangs, nothing reaches the dialog.
+    void closingWithSoundsWaiting() {
+        f->Click("autoAddCheckBox");
+        for (std::uint16_t number = 0x100; number < 0x140; ++number)
+            f->hook.PushPacket(SoundPacket(number));
+        QVERIFY(f->hook.WaitForVerdicts(0x40));
+        QVERIFY(f->dialog->PlayedSounds().Waiting() > 0);
+        f->dialog->close();
+        QCoreApplication::processEvents();
+        f->dialog.reset();
+        QCoreApplication::processEvents();
+        f->hook.PushPacket(SoundPacket(0x200));
+        QVERIFY(f->hook.WaitForVerdicts(0x41));
+        QCOMPARE(f->catalogue.Count(), std::size_t(0));
     }
 
     void everyPlayerPacketOverwritesThePosition() {
