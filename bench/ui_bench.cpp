@@ -7,6 +7,7 @@
 //   beside it the UI thread's CPU time per recorded sound over the run;
 // - the UI thread's work for one recorded sound on its own (recording, showing the last row,
 //   painting), appended and moved to the end;
+// - the heap held for the full catalogue shown in the list;
 // - a flood of 200 sounds a second with auto-add on: the UI thread's share of one core;
 // - verdicts every 2 ms over the socket while the UI thread saves (unsorted, sorted) or loads the
 //   65,534 entries: the longest wait during those, beside the longest with the UI thread idle in
@@ -34,6 +35,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <malloc.h>
 #include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -385,6 +387,19 @@ BENCHMARK(BM_FloodUiThreadCpu)
     ->Iterations(1)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
+
+// The heap the program holds for a full catalogue shown in the list: the catalogue (the only copy
+// of the entries), the list's model and view. Measured as the heap in use before and after.
+static void BM_LiveData(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::size_t before = mallinfo2().uordblks;
+        Program program;
+        QCoreApplication::processEvents();
+        state.counters["live_mib"] = static_cast<double>(mallinfo2().uordblks - before) / (1 << 20);
+        state.counters["rows"] = program.dialog->ListModel().rowCount();
+    }
+}
+BENCHMARK(BM_LiveData)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // What the UI thread does while the verdicts flow.
 enum FileWork : int { kSaveUnsorted = 0, kSaveSorted = 1, kLoad = 2 };
