@@ -21,7 +21,7 @@ static constexpr int kBatch = 20000;
 class SilentDialog final : public ObservedDialog {
 public:
     bool AutoAddOn() const override { return false; }
-    void AutoAddPlayedSound(std::uint16_t) override {}
+    void QueuePlayedSound(std::uint16_t) override {}
 };
 
 // 0x0001..0xFFFE, every even number muted.

@@ -1,14 +1,19 @@
-// The dialog's costs with a full catalogue (65,534 sounds). Offscreen by default; under
-// tools/bench-ui-desktop.sh on a real X window, with and without the desktop's accessibility bus.
-// - RebuildSoundList alone, and with the list painted;
+// The dialog's costs with a full catalogue (65,534 sounds, 20-character Japanese comments). Offscreen
+// by default; under tools/bench-ui-desktop.sh on a real X window, with and without the desktop's
+// accessibility bus.
 // - one auto-added sound end to end, each timed on its own (p50, p99, max in microseconds):
 //   through the in-process fake hook, and through the hook socket (the EVENT frame sent by a peer
-//   until its VERDICT frame is back), for a new sound, a listed one that stays, and a listed one
-//   that moves from the top to the end;
+//   until its VERDICT frame is back), for a new sound appended and a listed one moved to the end;
+//   beside it the UI thread's CPU time per recorded sound over the run;
+// - the UI thread's work for one recorded sound on its own (recording, showing the last row,
+//   painting), appended and moved to the end;
+// - the heap held for the full catalogue shown in the list;
 // - a flood of 200 sounds a second with auto-add on: the UI thread's share of one core;
-// - the verdict for a muted or an unknown sound with auto-add off while the UI thread is blocked
-//   (it waits on the fake library without looking at its events), which shows that this path
-//   never needs the UI thread.
+// - verdicts every 2 ms over the socket while the UI thread saves (unsorted, sorted) or loads the
+//   65,534 entries: the longest wait during those, beside the longest with the UI thread idle in
+//   the same run (the floor);
+// - the verdict for a muted or an unknown sound while the UI thread is blocked (it waits on the
+//   fake library without looking at its events), auto-add on: no verdict needs the UI thread.
 
 #include "DialogFixture.h"
 #include "HookProtocol.h"
@@ -17,6 +22,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QEventLoop>
+#include <QTemporaryDir>
 #include <QTimer>
 
 #include <benchmark/benchmark.h>
@@ -24,10 +30,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <clocale>
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <malloc.h>
 #include <random>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -42,10 +50,19 @@ static constexpr std::uint16_t kLastNumber = 0xFFFE;
 static constexpr std::uint16_t kNewSounds = 2000;
 static constexpr std::uint16_t kFirstNewSound = kLastNumber - kNewSounds + 1;
 
+// 20 Japanese characters, narrow in the benchmark's UTF-8 locale.
+static const std::string kComment = "効果音の説明文を二十文字で書いた例ですよね";
+
 // Every storable number below `end`, in number order; every 97th muted.
 static void FillCatalogue(SoundCatalogue& catalogue, std::uint32_t end = kLastNumber + 1) {
     for (std::uint32_t number = 1; number < end; ++number)
-        catalogue.AddOrUpdate(static_cast<std::int32_t>(number), "a comment", number % 97 == 0, true, false, nullptr);
+        catalogue.AddOrUpdate(static_cast<std::int32_t>(number), kComment, number % 97 == 0, true, false, nullptr);
+}
+
+static double ThreadCpuSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 static void TickBox(CKestruneDlg& dialog, const char* box) {
@@ -108,11 +125,9 @@ public:
         dialog.reset();
         if (m_peer >= 0)
             close(m_peer);
-        m_bridge.Stop();
+        m_hook.Stop();
         std::filesystem::remove_all(m_folder);
     }
-
-    SoundCatalogue catalogue;
 
     // Sends the EVENT of one sound packet and waits for its VERDICT (not on the UI thread, unless the
     // sound needs nothing of it).
@@ -139,14 +154,20 @@ public:
         }
     }
 
+    static constexpr std::uint32_t kNoVerdict = 0xFFFFFFFFu;
+
+private:
+    std::string m_folder;
+    std::unique_ptr<SocketHookLibrary> m_library;
+    HookSide m_hook{*m_library, m_library.get()};
+
+public:
+    SoundCatalogue& catalogue = m_hook.catalogue;
     std::unique_ptr<CKestruneDlg> dialog;
 
 private:
-    static constexpr std::uint32_t kNoVerdict = 0xFFFFFFFFu;
-
     SocketProgram(std::string folder, std::unique_ptr<SocketHookLibrary> library, std::uint32_t end)
         : m_folder(std::move(folder)), m_library(std::move(library)) {
-        m_bridge.Start();
         dialog = std::make_unique<CKestruneDlg>(m_services);
         dialog->OnInitDialog(); // clears the catalogue
         dialog->show();
@@ -177,16 +198,7 @@ private:
         return true;
     }
 
-    std::string m_folder;
-    std::unique_ptr<SocketHookLibrary> m_library;
-    PacketHandlerTable m_handlers;
-    ActiveDialog m_activeDialog;
-    PlayerPosition m_position;
-    SoundObserver m_soundObserver{catalogue, m_activeDialog};
-    PlayerObserver m_playerObserver{m_position};
-    HookBridge m_bridge{*m_library, m_handlers};
-    DialogServices m_services{catalogue,      m_bridge,   *m_library,      *m_library,      m_handlers,
-                              m_activeDialog, m_position, m_soundObserver, m_playerObserver};
+    DialogServices m_services{m_hook, *m_library};
     int m_peer = -1;
     FrameReader m_reader{FrameSender::Program};
 };
@@ -194,14 +206,11 @@ private:
 // Which sound an end-to-end iteration plays.
 enum Played : int {
     kNewSound = 0,    // not listed: appended (the catalogue then holds 63,535 to 65,534)
-    kListedStays = 1, // listed, move-to-end off
-    kListedMoves = 2, // listed, move-to-end on: the top row moves to the end
+    kListedMoves = 1, // listed, move-to-end on: a row from anywhere in the list moves to the end
 };
 
 static const char* PlayedName(int played) {
-    return played == kNewSound      ? "new sound appended"
-           : played == kListedStays ? "listed, stays"
-                                    : "listed, moves to end";
+    return played == kNewSound ? "new sound appended" : "listed, moves to end";
 }
 
 // Where the catalogue of a run ends: before the new sounds, or full.
@@ -209,30 +218,47 @@ static std::uint32_t CatalogueEnd(int played) {
     return played == kNewSound ? kFirstNewSound : kLastNumber + 1;
 }
 
-// The sound iteration `i` plays. Listed ones that move are taken from the top; the list starts in
-// number order and muted sounds are never moved, so the top unmuted row is the next unmuted number.
+// The sound iteration `i` plays: a new one, or a listed unmuted one spread over the whole list.
 static std::uint16_t SoundToPlay(int played, int i) {
     if (played == kNewSound)
         return static_cast<std::uint16_t>(kFirstNewSound + i % kNewSounds);
-    if (played == kListedStays)
-        return static_cast<std::uint16_t>(1 + i % 96); // never a muted one
-    const int unmuted = i + i / 96;                    // skips 97, 194, ...
-    return static_cast<std::uint16_t>(1 + unmuted);
+    std::uint32_t number = 1 + (static_cast<std::uint32_t>(i) * 40503u) % kLastNumber;
+    if (number % 97 == 0)
+        ++number; // never a muted one
+    return static_cast<std::uint16_t>(number);
+}
+
+static void SetUpAutoAdd(CKestruneDlg& dialog, bool moveToEnd) {
+    if (moveToEnd)
+        TickBox(dialog, "moveToEndCheckBox");
+    TickBox(dialog, "autoAddCheckBox"); // reads the move-to-end box as well
+}
+
+// Runs the UI thread's ordinary event loop until `done` holds (looked at every 5 ms).
+template <class Done> static void RunEventLoopUntil(Done&& done) {
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
 }
 
 // One sound at a time from the game's side on its own thread, a few milliseconds apart, while the
-// UI thread runs its ordinary event loop (painting included); each sound timed from its EVENT to its
-// VERDICT. `play(number)` runs on the game's thread and gives the verdict.
+// UI thread runs its ordinary event loop (recording and painting included); each sound timed from
+// its EVENT to its VERDICT. `play(number)` runs on the game's thread and gives the verdict. Beside
+// it, the UI thread's CPU time over the run per sound recorded.
 template <class Play> static void EndToEnd(benchmark::State& state, CKestruneDlg& dialog, Play&& play) {
     constexpr int kSounds = 1000;
     constexpr auto kApart = std::chrono::milliseconds(4);
     const int played = static_cast<int>(state.range(0));
-    if (played == kListedMoves)
-        TickBox(dialog, "moveToEndCheckBox");
-    TickBox(dialog, "autoAddCheckBox"); // reads the move-to-end box as well
+    SetUpAutoAdd(dialog, played == kListedMoves);
     std::vector<double> micros;
     micros.reserve(kSounds);
     std::atomic<bool> blocked{false};
+    double uiCpu = 0;
     for (auto _ : state) {
         std::atomic<bool> done{false};
         std::thread game([&] {
@@ -244,65 +270,22 @@ template <class Play> static void EndToEnd(benchmark::State& state, CKestruneDlg
             }
             done = true;
         });
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (done)
-                loop.quit();
-        });
-        poll.start(20);
-        loop.exec();
+        const double cpu = ThreadCpuSeconds();
+        RunEventLoopUntil([&] { return done && dialog.PlayedSounds().Waiting() == 0; });
+        QCoreApplication::processEvents(); // a last run of the recording
+        uiCpu += ThreadCpuSeconds() - cpu;
         game.join();
     }
     const SoundListModel& model = dialog.ListModel();
     if (blocked)
         state.SkipWithError("an unmuted sound was blocked");
-    else if (played != kListedStays && model.Row(model.rowCount() - 1).number != SoundToPlay(played, kSounds - 1))
+    else if (model.Row(model.rowCount() - 1).number != SoundToPlay(played, kSounds - 1))
         state.SkipWithError("the last sound played is not the list's last row");
     state.SetLabel(PlayedName(played));
     state.counters["rows"] = model.rowCount();
+    state.counters["ui_cpu_per_sound_us"] = uiCpu * 1e6 / static_cast<double>(kSounds * state.iterations());
     ReportPercentiles(state, micros);
 }
-
-static void BM_RebuildSoundList(benchmark::State& state) {
-    Program program;
-    for (auto _ : state)
-        program.dialog->RebuildSoundList();
-    state.counters["rows"] = program.dialog->ListModel().rowCount();
-}
-BENCHMARK(BM_RebuildSoundList)->Unit(benchmark::kMicrosecond);
-
-// One change and the rebuild that shows it, without the hook; arg paint: the list is painted after.
-static void BM_ChangeAndRebuild(benchmark::State& state) {
-    const int played = static_cast<int>(state.range(0));
-    const bool paint = state.range(1) != 0;
-    Program program(CatalogueEnd(played));
-    QWidget& list = *program.dialog->findChild<QWidget*>(QStringLiteral("soundList"));
-    int i = 0;
-    for (auto _ : state) {
-        const std::uint16_t number = SoundToPlay(played, i++);
-        program.catalogue.AddOrUpdate(number, "a comment", false, played != kListedMoves, false, nullptr);
-        program.dialog->RebuildSoundList();
-        if (paint)
-            list.repaint();
-    }
-    state.SetLabel(PlayedName(played));
-}
-BENCHMARK(BM_ChangeAndRebuild)
-    ->ArgNames({"played", "paint"})
-    ->ArgsProduct({{kNewSound, kListedStays, kListedMoves}, {0, 1}})
-    ->Iterations(kNewSounds)
-    ->Unit(benchmark::kMicrosecond);
-
-static void BM_RebuildSoundListAndPaint(benchmark::State& state) {
-    Program program;
-    QWidget& list = *program.dialog->findChild<QWidget*>(QStringLiteral("soundList"));
-    for (auto _ : state) {
-        program.dialog->RebuildSoundList();
-        list.repaint();
-    }
-}
-BENCHMARK(BM_RebuildSoundListAndPaint)->Unit(benchmark::kMicrosecond);
 
 // The in-process fake hook: EVENT pushed, the pump's verdict recorded.
 static void BM_AutoAddEndToEnd(benchmark::State& state) {
@@ -332,11 +315,31 @@ BENCHMARK(BM_AutoAddOverSocket)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
-static double ThreadCpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+// The UI thread's work for one recorded sound on its own: the catalogue change with the list's
+// announcement, the last row shown, the list painted.
+static void BM_RecordOneSound(benchmark::State& state) {
+    const int played = static_cast<int>(state.range(0));
+    Program program(CatalogueEnd(played));
+    SetUpAutoAdd(*program.dialog, played == kListedMoves);
+    QWidget& list = *program.dialog->findChild<QWidget*>(QStringLiteral("soundList"));
+    std::vector<double> micros;
+    int i = 0;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        program.dialog->AutoAddPlayedSound(SoundToPlay(played, i++));
+        program.dialog->RebuildSoundList();
+        list.repaint();
+        micros.push_back(std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+    }
+    state.SetLabel(PlayedName(played));
+    state.counters["rows"] = program.dialog->ListModel().rowCount();
+    ReportPercentiles(state, micros);
 }
+BENCHMARK(BM_RecordOneSound)
+    ->ArgName("played")
+    ->DenseRange(kNewSound, kListedMoves)
+    ->Iterations(kNewSounds)
+    ->Unit(benchmark::kMicrosecond);
 
 // 200 sounds a second for five seconds, drawn from all numbers, with auto-add and move-to-end on;
 // the UI thread runs its ordinary event loop meanwhile. Arg: rows listed at the start (a full
@@ -348,8 +351,7 @@ static void BM_FloodUiThreadCpu(benchmark::State& state) {
     for (std::uint32_t number = startRows + 1; number <= kLastNumber; ++number)
         program.catalogue.Remove(static_cast<std::int32_t>(number));
     program.dialog->RebuildSoundList();
-    TickBox(*program.dialog, "moveToEndCheckBox");
-    TickBox(*program.dialog, "autoAddCheckBox");
+    SetUpAutoAdd(*program.dialog, true);
     constexpr int kSounds = 1000;
     constexpr auto kInterval = std::chrono::milliseconds(5);
     double share = 0;
@@ -366,16 +368,12 @@ static void BM_FloodUiThreadCpu(benchmark::State& state) {
             }
             fed = true;
         });
-        QEventLoop loop;
-        QTimer poll;
-        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-            if (fed && program.hook.VerdictCount() >= first + kSounds)
-                loop.quit();
-        });
-        poll.start(50);
         const double cpu = ThreadCpuSeconds();
         const auto wall = Clock::now();
-        loop.exec();
+        RunEventLoopUntil([&] {
+            return fed && program.hook.VerdictCount() >= first + kSounds &&
+                   program.dialog->PlayedSounds().Waiting() == 0;
+        });
         share = (ThreadCpuSeconds() - cpu) / std::chrono::duration<double>(Clock::now() - wall).count();
         feeder.join();
     }
@@ -390,13 +388,115 @@ BENCHMARK(BM_FloodUiThreadCpu)
     ->Unit(benchmark::kSecond)
     ->UseRealTime();
 
-// Arg 0: a muted sound (blocked); arg 1: an unknown-to-the-dialog sound with auto-add off (passes).
+// The heap the program holds for a full catalogue shown in the list: the catalogue (the only copy
+// of the entries), the list's model and view. Measured as the heap in use before and after.
+static void BM_LiveData(benchmark::State& state) {
+    for (auto _ : state) {
+        const std::size_t before = mallinfo2().uordblks;
+        Program program;
+        QCoreApplication::processEvents();
+        state.counters["live_mib"] = static_cast<double>(mallinfo2().uordblks - before) / (1 << 20);
+        state.counters["rows"] = program.dialog->ListModel().rowCount();
+    }
+}
+BENCHMARK(BM_LiveData)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// What the UI thread does while the verdicts flow.
+enum FileWork : int { kSaveUnsorted = 0, kSaveSorted = 1, kLoad = 2 };
+
+static const char* FileWorkName(int work) {
+    return work == kSaveUnsorted ? "save, unsorted" : work == kSaveSorted ? "save, sorted" : "load";
+}
+
+// A sound every 2 ms over the socket with auto-add and move-to-end on, while the UI thread first
+// idles for a second (the floor), then saves or loads the 65,534 entries again and again. The
+// longest verdict wait overlapping a save or a load, beside the longest while idle.
+static void BM_VerdictsDuringSaveOrLoad(benchmark::State& state) {
+    const int work = static_cast<int>(state.range(0));
+    const auto program = SocketProgram::Open(kLastNumber + 1);
+    QTemporaryDir folder;
+    if (!program || !folder.isValid()) {
+        state.SkipWithError("the hook socket or the folder could not be set up");
+        return;
+    }
+    CKestruneDlg& dialog = *program->dialog;
+    const QString path = folder.filePath(QStringLiteral("sounds.xml"));
+    if (!dialog.SaveCatalogueFile(path)) {
+        state.SkipWithError("the catalogue could not be saved");
+        return;
+    }
+    if (work == kSaveSorted)
+        TickBox(dialog, "sortOnSaveCheckBox");
+    SetUpAutoAdd(dialog, true);
+
+    struct Wait {
+        Clock::time_point start, end;
+    };
+    std::vector<Wait> waits;
+    std::vector<Wait> busy; // the UI thread's saves and loads
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        std::thread game([&] {
+            for (int i = 0; !stop; ++i) {
+                const auto start = Clock::now();
+                if (program->PlayOne(SoundToPlay(kListedMoves, i)) == SocketProgram::kNoVerdict)
+                    break;
+                waits.push_back({start, Clock::now()});
+                std::this_thread::sleep_until(start + std::chrono::milliseconds(2));
+            }
+        });
+        const auto idleUntil = Clock::now() + std::chrono::seconds(1);
+        RunEventLoopUntil([&] { return Clock::now() >= idleUntil; });
+        for (int round = 0; round < 6; ++round) {
+            const auto start = Clock::now();
+            const bool done = work == kLoad ? dialog.LoadCatalogueFile(path) : dialog.SaveCatalogueFile(path);
+            busy.push_back({start, Clock::now()});
+            if (!done)
+                state.SkipWithError("a save or a load failed");
+            const auto settled = Clock::now() + std::chrono::milliseconds(150);
+            RunEventLoopUntil([&] { return Clock::now() >= settled; });
+        }
+        stop = true;
+        game.join();
+    }
+    const Clock::time_point idleEnd = busy.empty() ? Clock::now() : busy.front().start;
+    std::vector<double> during;
+    double floorMax = 0;
+    for (const Wait& wait : waits) {
+        const double micros = std::chrono::duration<double, std::micro>(wait.end - wait.start).count();
+        if (wait.end < idleEnd) {
+            floorMax = std::max(floorMax, micros);
+            continue;
+        }
+        const bool overlaps = std::any_of(busy.begin(), busy.end(),
+                                          [&](const Wait& b) { return wait.start < b.end && b.start < wait.end; });
+        if (overlaps)
+            during.push_back(micros);
+    }
+    double busyMs = 0;
+    for (const Wait& b : busy)
+        busyMs += std::chrono::duration<double, std::milli>(b.end - b.start).count();
+    state.SetLabel(FileWorkName(work));
+    state.counters["floor_max_us"] = floorMax;
+    state.counters["during"] = static_cast<double>(during.size());
+    state.counters["ui_work_ms"] = busy.empty() ? 0 : busyMs / static_cast<double>(busy.size());
+    ReportPercentiles(state, during);
+}
+BENCHMARK(BM_VerdictsDuringSaveOrLoad)
+    ->ArgName("work")
+    ->DenseRange(kSaveUnsorted, kLoad)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// Arg 0: a muted sound (blocked); arg 1: an unlisted sound with auto-add on (passes, queued).
 static void BM_VerdictWithUiThreadBlocked(benchmark::State& state) {
     Program program;
     const bool muted = state.range(0) == 0;
     const std::uint16_t number = muted ? 97 : 98;
     if (!muted)
         program.catalogue.Remove(number);
+    SetUpAutoAdd(*program.dialog, false);
     for (auto _ : state) {
         const std::uint32_t verdict = program.PlayOne(number, false);
         if (verdict != (muted ? 1u : 0u))
@@ -409,6 +509,8 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
+    // The comments are narrow text in the locale's code page: UTF-8 here, whatever the environment.
+    std::setlocale(LC_ALL, "C.UTF-8");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

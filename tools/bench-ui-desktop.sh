@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
-# Runs the dialog's end-to-end and flood benchmarks (bench/ui_bench) three ways: offscreen, in a
-# real X window (Xvfb with the openbox window manager), and in that window with the desktop's
-# accessibility bridge active as on a GNOME desktop (an AT-SPI bus on a session bus, and
-# QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1). Figures on standard output.
+# Runs the dialog's end-to-end, recording, flood and save/load benchmarks (bench/ui_bench) three
+# ways: offscreen, in a real X window (Xvfb with the openbox window manager), and in that window
+# with the desktop's accessibility bridge active as on a GNOME desktop (an AT-SPI bus on a session
+# bus, and QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1). Figures on standard output.
 #
 #   tools/bench-ui-desktop.sh [build folder] [benchmark filter]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
-filter=${2:-AutoAdd|Flood}
+filter=${2:-AutoAdd|RecordOne|Flood|SaveOrLoad}
 bench=$build/bench/ui_bench
 [[ -x $bench ]] || { echo "no $bench: build it first" >&2; exit 1; }
 for tool in Xvfb openbox dbus-run-session; do

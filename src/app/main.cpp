@@ -1,13 +1,7 @@
-#include "ActiveDialog.h"
 #include "CKestruneApp.h"
 #include "DialogServices.h"
-#include "HookBridge.h"
-#include "PacketHandler.h"
-#include "PlayerObserver.h"
-#include "PlayerPosition.h"
+#include "HookSide.h"
 #include "SocketHookLibrary.h"
-#include "SoundCatalogue.h"
-#include "SoundObserver.h"
 
 #include <clocale>
 #include <cstdio>
@@ -56,32 +50,21 @@ int main(int argc, char* argv[]) {
         return 1;
     }
 
-    // Built in the start order: the catalogue, then the hook bridge with its threads, so packets
-    // flow (and pass) from the first moment, then the application and its dialog. Destroyed in
-    // reverse: the bridge's threads are joined before anything they use goes away.
-    SoundCatalogue catalogue;
-
+    // Built in the start order: the hook side with its threads, so packets flow (and pass) from
+    // the first moment, then the application and its dialog. Destroyed in reverse: the bridge's
+    // threads are joined before anything they use goes away.
     std::string error;
     auto hookLibrary = SocketHookLibrary::Open(error);
     if (!hookLibrary) {
         std::fprintf(stderr, "kestrune: %s\n", error.c_str());
         return 1;
     }
-    PacketHandlerTable handlers;
-    handlers.SetWatchListener(hookLibrary.get());
-    PlayerPosition playerPosition;
-    ActiveDialog activeDialog;
-    SoundObserver soundObserver(catalogue, activeDialog);
-    PlayerObserver playerObserver(playerPosition);
-    HookBridge bridge(*hookLibrary, handlers);
-    bridge.Start();
-
+    HookSide hook(*hookLibrary, hookLibrary.get());
     {
         CKestruneApp app(argc, argv);
-        DialogServices services{catalogue,    bridge,         *hookLibrary,  *hookLibrary,  handlers,
-                                activeDialog, playerPosition, soundObserver, playerObserver};
+        DialogServices services{hook, *hookLibrary};
         app.InitInstance(services);
     }
-    bridge.Stop();
+    hook.Stop();
     return 0;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "SoundDisplayOrder.h"
 #include "SoundEntry.h"
 
 #include <cstddef>
@@ -11,14 +12,12 @@
 
 // The catalogue's contents without any locking; SoundCatalogue guards it.
 //
-// Every change and lookup is O(1), so a hook-thread lookup never waits long for the lock and a
-// file of 65,534 entries loads in linear time (about 1 ms):
-// - the entries sit densely in m_records (in no particular order; a removal moves the last one into
-//   the gap);
-// - m_nodes, indexed by sound number, gives each number's place in m_records and its neighbours in
-//   the display order, a doubly linked list from m_head to m_tail.
-// Sound number 0 is never stored, so it serves as "none" in the links and in m_nodes[].record.
-// The number-order walk scans m_nodes in order (a fixed 65,536 steps, well under a millisecond).
+// The entries sit densely in m_records (in no particular order; a removal moves the last one into
+// the gap); m_recordOf, indexed by sound number, gives each number's place in m_records; the
+// display order keeps the rows. A lookup by number is O(1), a change or a row lookup O(log n), so
+// a file of 65,534 entries loads in a few milliseconds.
+// Sound number 0 is never stored, so it serves as "none" in m_recordOf.
+// The number-order walk scans m_recordOf in order (a fixed 65,536 steps, well under a millisecond).
 class SoundCatalogueData {
 public:
     SoundCatalogueData();
@@ -38,11 +37,13 @@ public:
     // Null when absent. Valid until the next change.
     const SoundEntry* Find(std::uint16_t number) const;
     std::size_t Count() const { return m_records.size(); }
+    // -1 when absent.
+    int RowOf(std::uint16_t number) const { return m_order.RowOf(number); }
+    // row must be below Count().
+    const SoundEntry& EntryAt(int row) const { return *Find(m_order.NumberAt(row)); }
 
     template <class F> void ForEachInDisplayOrder(F&& f) const {
-        for (std::uint16_t n = m_head; n != 0; n = m_nodes[n].next) {
-            f(m_records[m_nodes[n].record - 1u]);
-        }
+        m_order.ForEach([this, &f](std::uint16_t number) { f(m_records[m_recordOf[number] - 1u]); });
     }
 
     template <class F> void ForEachInNumberOrder(F&& f) const {
@@ -50,8 +51,8 @@ public:
             return;
         }
         for (std::size_t n = 1; n < kNumberCount - 1; ++n) {
-            if (m_nodes[n].record != 0) {
-                f(m_records[m_nodes[n].record - 1u]);
+            if (m_recordOf[n] != 0) {
+                f(m_records[m_recordOf[n] - 1u]);
             }
         }
     }
@@ -59,18 +60,9 @@ public:
 private:
     static constexpr std::size_t kNumberCount = 0x10000;
 
-    struct Node {
-        std::uint16_t record = 0; // index into m_records + 1; 0: no entry
-        std::uint16_t prev = 0;   // display order neighbours; 0: none
-        std::uint16_t next = 0;
-    };
-
     template <class Comment> Placed Store(std::int32_t number, Comment&& comment, bool mute, bool keepPosition);
-    void Append(std::uint16_t number);
-    void Unlink(std::uint16_t number);
 
     std::vector<SoundEntry> m_records;
-    std::unique_ptr<Node[]> m_nodes; // kNumberCount of them, on the heap (384 KiB)
-    std::uint16_t m_head = 0;
-    std::uint16_t m_tail = 0;
+    std::unique_ptr<std::uint16_t[]> m_recordOf; // kNumberCount of them: index into m_records + 1; 0: none
+    SoundDisplayOrder m_order;
 };

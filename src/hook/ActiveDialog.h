@@ -7,9 +7,8 @@
 // `activeDialog`: the running dialog as the hook side sees it. Published by the dialog's
 // initialisation, withdrawn when it closes.
 //
-// Withdraw waits until no observer is using the dialog, so the dialog must first make sure that an
-// observer inside AutoAddPlayedSound cannot be waiting on the dialog's own thread (the dialog
-// refuses further work and releases waiters before it withdraws itself).
+// Withdraw waits until no observer is using the dialog; an observer's use is short (a look at the
+// auto-add setting, a sound queued), never a wait on the dialog's own thread.
 class ActiveDialog {
 public:
     void Publish(ObservedDialog& dialog);

@@ -7,10 +7,10 @@ class ObservedDialog {
 public:
     // m_bAutoAdd as it stands; safe from any thread, never waits.
     virtual bool AutoAddOn() const = 0;
-    // Adds or moves a played sound and rebuilds the list. Called on the pump thread; carries the
-    // work out on the dialog's own thread and returns when it is done, or at once when the dialog
-    // is closing (then nothing is added).
-    virtual void AutoAddPlayedSound(std::uint16_t number) = 0;
+    // A played sound for auto-add. Called on the pump thread; hands the sound to the dialog's own
+    // thread, which records it later, and returns at once: never waits on that thread. Dropped
+    // when a command has switched auto-add off meanwhile.
+    virtual void QueuePlayedSound(std::uint16_t number) = 0;
 
 protected:
     ~ObservedDialog() = default;

@@ -18,6 +18,6 @@ void SoundObserver::HandlePacket(HookBridge& bridge) {
         return;
     m_activeDialog.Use([number](ObservedDialog& dialog) {
         if (dialog.AutoAddOn())
-            dialog.AutoAddPlayedSound(number);
+            dialog.QueuePlayedSound(number);
     });
 }

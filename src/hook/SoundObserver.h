@@ -5,8 +5,9 @@
 
 class SoundCatalogue;
 
-// Packet 0x54: blocks a muted sound (whatever the settings), else, while auto-add is on, has the
-// dialog record the sound (never 0x0000 or 0xFFFF). A packet too short to hold the number passes
+// Packet 0x54: blocks a muted sound (whatever the settings), else, while auto-add is on, queues the
+// sound for the dialog to record (never 0x0000 or 0xFFFF). The verdict comes from the catalogue's
+// mute bits alone: nothing here waits for the dialog. A packet too short to hold the number passes
 // unread.
 class SoundObserver final : public PacketHandler {
 public:

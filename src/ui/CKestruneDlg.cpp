@@ -1,11 +1,11 @@
 #include "CKestruneDlg.h"
 
-#include "ActiveDialog.h"
 #include "CatalogueFile.h"
 #include "DialogFileChooser.h"
 #include "DialogMessageBox.h"
 #include "DialogTemplate.h"
 #include "HookBridge.h"
+#include "HookSide.h"
 #include "NarrowText.h"
 #include "PacketHandler.h"
 #include "PlayCommand.h"
@@ -32,22 +32,20 @@
 #include <algorithm>
 #include <vector>
 
-static constexpr std::uint8_t kSoundPacketId = 0x54;
-static constexpr std::uint8_t kPlayerPacketId = 0x20;
 static constexpr int kNumberTextLimit = 7;
 static constexpr int kHiddenTextLimit = 4;
 
 CKestruneDlg::CKestruneDlg(DialogServices& services)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                            Qt::WindowCloseButtonHint),
-      m_services(services) {
+      m_services(services), m_wake([this] { RecordPlayedSounds(); }), m_playedSounds([this] { m_wake.Wake(); }) {
     for (int size : {16, 24, 32, 48, 256}) {
         const QString file = QStringLiteral(":/icons/kestrune-%1.png").arg(size);
         if (QFile::exists(file))
             m_hIcon.addFile(file, QSize(size, size));
     }
     InstallDialogAccessibility();
-    m_model = new SoundListModel(this);
+    m_model = new SoundListModel(m_services.hook.catalogue, this);
     m_defaultFileChooser = std::make_unique<DialogFileChooser>();
     m_defaultMessageBox = std::make_unique<DialogMessageBox>(*this);
     m_fileChooser = m_defaultFileChooser.get();
@@ -78,12 +76,11 @@ bool CKestruneDlg::OnInitDialog() {
     setWindowIcon(m_hIcon);
 
     SetUpSoundList();
-    m_services.catalogue.Clear(this);
+    m_services.hook.catalogue.Clear(this);
 
     m_bInitialised = true;
-    m_services.activeDialog.Publish(*this);
-    m_services.handlers.Install(kSoundPacketId, m_services.soundObserver);
-    m_services.handlers.Install(kPlayerPacketId, m_services.playerObserver);
+    m_services.hook.activeDialog.Publish(*this);
+    m_services.hook.InstallObservers();
 
     m_buttonOk->setFocus();
     return true;
@@ -109,13 +106,14 @@ void CKestruneDlg::Detach() {
     if (m_bDetached)
         return;
     m_bDetached = true;
-    // A pump waiting for the UI thread is released first: Withdraw waits for it to leave.
-    m_uiCalls.Close();
-    if (!m_bInitialised)
-        return;
-    m_services.activeDialog.Withdraw();
-    m_services.handlers.Uninstall(kSoundPacketId);
-    m_services.handlers.Uninstall(kPlayerPacketId);
+    if (m_bInitialised) {
+        // Waits only for a pump inside QueuePlayedSound, which never waits itself.
+        m_services.hook.activeDialog.Withdraw();
+        m_services.hook.UninstallObservers();
+    }
+    // Sounds still waiting are dropped with the dialog.
+    m_playedSounds.SetOpen(false);
+    m_wake.Close();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -345,13 +343,11 @@ void CKestruneDlg::SetUpSoundList() {
         palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
     list.setPalette(palette);
 
-    connect(m_model, &SoundListModel::MuteChangedByUser, this, [this](int row) {
-        if (!m_bRebuilding)
-            OnItemChangedSoundListStateImage(row);
-    });
+    connect(m_model, &SoundListModel::MuteChangedByUser, this, &CKestruneDlg::OnItemChangedSoundListStateImage);
+    // A row that moves with the catalogue's change is not one the user focused.
     connect(list.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
-                if (!m_bRebuilding && current.isValid())
+                if (!m_model->Following() && current.isValid())
                     OnItemChangedSoundListFocused(current.row());
             });
     connect(&list, &SoundTableView::Clicked, this, &CKestruneDlg::OnClickSoundList);
@@ -395,7 +391,7 @@ void CKestruneDlg::DoDataExchange(bool saveAndValidate) {
         if (m_nSuspendDepth > 0)
             m_bKeptAutoAdd = m_checkAutoAdd->isChecked();
         else
-            m_bAutoAdd.store(m_checkAutoAdd->isChecked());
+            SetAutoAdd(m_checkAutoAdd->isChecked());
     } else {
         m_checkAutoAdd->setChecked(m_nSuspendDepth > 0 ? m_bKeptAutoAdd : m_bAutoAdd.load());
     }
@@ -417,9 +413,10 @@ void CKestruneDlg::DoDataExchange(bool saveAndValidate) {
     else
         m_checkMute->setChecked(m_bMute);
 
-    if (saveAndValidate)
+    if (saveAndValidate) {
         m_bMoveToEnd = m_checkMoveToEnd->isChecked();
-    else
+        m_playedSounds.SetReplayMovesToBack(m_bMoveToEnd);
+    } else
         m_checkMoveToEnd->setChecked(m_bMoveToEnd);
 
     if (saveAndValidate)
@@ -432,26 +429,13 @@ void CKestruneDlg::DoDataExchange(bool saveAndValidate) {
 // The list
 
 void CKestruneDlg::RebuildSoundList() {
-    if (!m_uiCalls.OnUiThread()) {
-        // The list belongs to the UI thread.
-        m_uiCalls.Call([this] { RebuildSoundList(); });
-        return;
-    }
-    if (!m_listSounds)
-        return;
-    m_bRebuilding = true;
-    m_model->CatchUp(m_services.catalogue);
-    m_listSounds->ShowLastRow();
-    m_bRebuilding = false;
+    // The rows follow the catalogue change by change; what is left is to show the last one.
+    if (m_listSounds)
+        m_listSounds->ShowLastRow();
 }
 
 void CKestruneDlg::DeleteAllSoundRows() {
-    // Called with the catalogue locked: touches the rows only.
-    if (!m_model || !m_uiCalls.OnUiThread())
-        return;
-    m_bRebuilding = true;
-    m_model->Reset({});
-    m_bRebuilding = false;
+    // Called with the catalogue perhaps locked: the catalogue's own reset empties the rows.
 }
 
 void CKestruneDlg::LoadRowIntoEditor(int row) {
@@ -462,10 +446,10 @@ void CKestruneDlg::LoadRowIntoEditor(int row) {
     m_bMute = entry.mute;
 }
 
-void CKestruneDlg::StoreRow(int row) {
-    const SoundEntry entry = m_model->Row(row);
-    m_services.catalogue.AddOrUpdate(ParseSoundNumber(FormatSoundNumber(entry.number)), entry.comment, entry.mute, true,
-                                     false, this);
+void CKestruneDlg::StoreRow(int row, bool mute) {
+    const SoundEntry& entry = m_model->Row(row);
+    const std::string comment = entry.comment; // the entry is what gets overwritten
+    m_services.hook.catalogue.AddOrUpdate(entry.number, comment, mute, true, false, this);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -479,7 +463,7 @@ void CKestruneDlg::OnClickedOk() {
 void CKestruneDlg::OnClickedClear() {
     UpdateData(true);
     SuspendAutoAdd();
-    m_services.catalogue.Clear(this);
+    m_services.hook.catalogue.Clear(this);
     RebuildSoundList();
     ResumeAutoAdd();
     UpdateData(false);
@@ -495,7 +479,7 @@ void CKestruneDlg::OnClickedAddUpdate() {
     const std::int32_t number = ParseSoundNumber(m_strNumber);
     m_nCurrentNumber = number;
     if (number != 0)
-        m_services.catalogue.AddOrUpdate(number, m_strComment, m_bMute, true, true, this);
+        m_services.hook.catalogue.AddOrUpdate(number, m_strComment, m_bMute, true, true, this);
     RebuildSoundList();
     ResumeAutoAdd();
     UpdateData(false);
@@ -506,7 +490,7 @@ void CKestruneDlg::OnClickedDelete() {
     SuspendAutoAdd();
     const std::int32_t number = ParseSoundNumber(m_strNumber);
     if (number != 0)
-        m_services.catalogue.Remove(number);
+        m_services.hook.catalogue.Remove(number);
     RebuildSoundList();
     ResumeAutoAdd();
     UpdateData(false);
@@ -520,12 +504,12 @@ void CKestruneDlg::OnClickedMute() {
     UpdateData(false);
 }
 
-void CKestruneDlg::OnItemChangedSoundListStateImage(int row) {
+void CKestruneDlg::OnItemChangedSoundListStateImage(int row, bool mute) {
     if (!m_model->HasRow(row))
         return;
     UpdateData(true);
     SuspendAutoAdd();
-    StoreRow(row);
+    StoreRow(row, mute);
     ResumeAutoAdd();
     UpdateData(false);
 }
@@ -536,7 +520,7 @@ void CKestruneDlg::OnItemChangedSoundListFocused(int row) {
     UpdateData(true);
     SuspendAutoAdd();
     LoadRowIntoEditor(row);
-    StoreRow(row);
+    StoreRow(row, m_model->Row(row).mute);
     ResumeAutoAdd();
     UpdateData(false);
 }
@@ -548,7 +532,7 @@ void CKestruneDlg::OnClickSoundList(int row) {
     SuspendAutoAdd();
     if (row != -1 && row == lastClickedRow && m_model->HasRow(row)) {
         LoadRowIntoEditor(row);
-        StoreRow(row);
+        StoreRow(row, m_model->Row(row).mute);
     }
     lastClickedRow = row;
     ResumeAutoAdd();
@@ -574,7 +558,7 @@ void CKestruneDlg::OnClickedSave() {
 
 void CKestruneDlg::OnClickedPlay() {
     UpdateData(true);
-    RunPlayCommand(m_services.bridge, m_services.raiser, m_services.playerPosition, m_strNumber);
+    RunPlayCommand(m_services.hook.bridge, m_services.raiser, m_services.hook.playerPosition, m_strNumber);
     UpdateData(false);
 }
 
@@ -599,7 +583,7 @@ bool CKestruneDlg::SaveCatalogueFile(const QString& path) {
     {
         UpdateData(true);
         SuspendAutoAdd();
-        const CatalogueDocument document = BuildCatalogueDocument(m_services.catalogue, m_bSortOnSave);
+        const CatalogueDocument document = BuildCatalogueDocument(m_services.hook.catalogue, m_bSortOnSave);
         ResumeAutoAdd();
         UpdateData(false);
         written = WriteCatalogueDocument(document, QFile::encodeName(path).toStdString(), &error);
@@ -616,7 +600,7 @@ bool CKestruneDlg::LoadCatalogueFile(const QString& path) {
         return false;
     }
     SuspendAutoAdd();
-    if (ApplyCatalogueDocument(*document, m_services.catalogue, this))
+    if (ApplyCatalogueDocument(*document, m_services.hook.catalogue, this))
         RebuildSoundList();
     ResumeAutoAdd();
     return true;
@@ -625,21 +609,30 @@ bool CKestruneDlg::LoadCatalogueFile(const QString& path) {
 // ---------------------------------------------------------------------------------------------
 // Keyboard
 
+void CKestruneDlg::SetAutoAdd(bool on) {
+    m_bAutoAdd.store(on);
+    m_playedSounds.SetOpen(on && !m_bDetached);
+}
+
 void CKestruneDlg::SuspendAutoAdd() {
-    if (m_nSuspendDepth++ == 0)
-        m_bKeptAutoAdd = m_bAutoAdd.exchange(false);
+    if (m_nSuspendDepth++ == 0) {
+        m_bKeptAutoAdd = m_bAutoAdd.load();
+        // From here on the pump queues nothing: a sound played during the command is not recorded.
+        SetAutoAdd(false);
+    }
 }
 
 void CKestruneDlg::ResumeAutoAdd() {
-    if (m_nSuspendDepth > 0 && --m_nSuspendDepth == 0)
-        m_bAutoAdd.store(m_bKeptAutoAdd);
+    if (m_nSuspendDepth > 0 && --m_nSuspendDepth == 0) {
+        SetAutoAdd(m_bKeptAutoAdd);
+    }
 }
 
 void CKestruneDlg::LookUpTypedNumber() {
     UpdateData(true);
     const std::int32_t number = ParseSoundNumber(m_strNumber);
     m_nCurrentNumber = number;
-    if (const std::optional<SoundEntry> entry = m_services.catalogue.Find(static_cast<std::uint16_t>(number))) {
+    if (const std::optional<SoundEntry> entry = m_services.hook.catalogue.Find(static_cast<std::uint16_t>(number))) {
         m_bMute = entry->mute;
         m_strComment = entry->comment;
     }
@@ -682,24 +675,32 @@ void CKestruneDlg::keyPressEvent(QKeyEvent* event) {
 // ---------------------------------------------------------------------------------------------
 // The hook side
 
-void CKestruneDlg::AutoAddPlayedSound(std::uint16_t number) {
-    m_uiCalls.Call([this, number] { AutoAddOnUiThread(number); });
+void CKestruneDlg::QueuePlayedSound(std::uint16_t number) {
+    m_playedSounds.Offer(number);
 }
 
-void CKestruneDlg::AutoAddOnUiThread(std::uint16_t number) {
-    // A command may have switched auto-add off since the observer looked.
-    if (m_bDetached || !m_bAutoAdd.load())
+void CKestruneDlg::RecordPlayedSounds() {
+    const std::vector<std::uint16_t> numbers = m_playedSounds.Take();
+    // Reached inside a command (a file dialog's event loop): the command has auto-add put aside,
+    // so what waited is dropped, as a sound played during the command is.
+    if (m_bDetached || m_nSuspendDepth > 0 || numbers.empty())
         return;
-    SuspendAutoAdd();
+    // Auto-add is not put aside here, unlike the commands: the pump goes on queueing meanwhile, and
+    // what it queues is recorded by the next run.
+    for (const std::uint16_t number : numbers)
+        AutoAddPlayedSound(number);
+    RebuildSoundList();
+}
+
+void CKestruneDlg::AutoAddPlayedSound(std::uint16_t number) {
+    SoundCatalogue& catalogue = m_services.hook.catalogue;
     std::string comment;
     bool mute = false;
-    if (m_services.catalogue.Count() != 0) {
-        if (const std::optional<SoundEntry> entry = m_services.catalogue.Find(number)) {
+    if (catalogue.Count() != 0) {
+        if (const std::optional<SoundEntry> entry = catalogue.Find(number)) {
             comment = entry->comment;
             mute = entry->mute;
         }
     }
-    m_services.catalogue.AddOrUpdate(number, comment, mute, !m_bMoveToEnd, false, this);
-    RebuildSoundList();
-    ResumeAutoAdd();
+    catalogue.AddOrUpdate(number, comment, mute, !m_bMoveToEnd, false, this);
 }

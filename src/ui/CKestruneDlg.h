@@ -2,8 +2,9 @@
 
 #include "DialogServices.h"
 #include "ObservedDialog.h"
+#include "PlayedSoundQueue.h"
 #include "SoundListView.h"
-#include "UiThreadCall.h"
+#include "UiThreadWake.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -25,7 +26,9 @@ struct TemplateControl;
 
 // The tool's one window: the sound list on the left, the entry editor and the options on the
 // right. Every handler runs on the UI thread; the hook side reaches the dialog only through
-// ObservedDialog (AutoAddOn from any thread, AutoAddPlayedSound handed over to the UI thread).
+// ObservedDialog: AutoAddOn, and QueuePlayedSound, which queues a played sound and returns. The UI
+// thread records what is queued (AutoAddPlayedSound) when it is next free: the verdict never waits
+// for the list.
 //
 // Fields keep the names of the Windows original. Texts are narrow strings in the system code page;
 // the comment holds its line breaks as CR LF.
@@ -57,9 +60,14 @@ public:
     void RebuildSoundList() override;
     void DeleteAllSoundRows() override;
 
-    // ObservedDialog
+    // ObservedDialog (pump thread)
     bool AutoAddOn() const override { return m_bAutoAdd.load(); }
-    void AutoAddPlayedSound(std::uint16_t number) override;
+    void QueuePlayedSound(std::uint16_t number) override;
+
+    // UI thread: records one played sound in the catalogue (and so in the list).
+    void AutoAddPlayedSound(std::uint16_t number);
+    // The sounds still waiting to be recorded.
+    const PlayedSoundQueue& PlayedSounds() const { return m_playedSounds; }
 
     // Command handlers, named after the control and the event.
     void OnClickedOk();
@@ -69,7 +77,7 @@ public:
     void OnClickedLoad();
     void OnClickedSave();
     void OnClickedDelete();
-    void OnItemChangedSoundListStateImage(int row);
+    void OnItemChangedSoundListStateImage(int row, bool mute);
     void OnItemChangedSoundListFocused(int row);
     void OnClickedPlay();
     void OnClickSoundList(int row);
@@ -122,8 +130,11 @@ private:
     void SetUpSoundList();
     void LookUpTypedNumber();
     void LoadRowIntoEditor(int row);
-    void StoreRow(int row);
-    void AutoAddOnUiThread(std::uint16_t number);
+    void StoreRow(int row, bool mute);
+    // Records every sound waiting; drops them inside a command.
+    void RecordPlayedSounds();
+    // m_bAutoAdd, and whether the pump may queue sounds: both change together.
+    void SetAutoAdd(bool on);
     // The command frame's "suspend automatic adding" and "resume". Commands nest: the file
     // dialogs leave the window usable, so another command can run inside Load or Save. Only the
     // outermost resume switches auto-add back on; meanwhile the box's state is kept aside.
@@ -134,7 +145,8 @@ private:
 
     DialogServices& m_services;
     SoundListModel* m_model = nullptr;
-    UiThreadCall m_uiCalls;
+    UiThreadWake m_wake; // runs RecordPlayedSounds
+    PlayedSoundQueue m_playedSounds;
     std::unique_ptr<FileChooser> m_defaultFileChooser;
     std::unique_ptr<MessageBoxSink> m_defaultMessageBox;
     FileChooser* m_fileChooser = nullptr;
@@ -143,5 +155,4 @@ private:
     bool m_bKeptAutoAdd = false; // m_bAutoAdd to resume with, while suspended
     bool m_bInitialised = false;
     bool m_bDetached = false;
-    bool m_bRebuilding = false; // the rows following the catalogue are not the user's change
 };

@@ -1,4 +1,5 @@
 #include "SoundCatalogue.h"
+#include "SoundCatalogueObserver.h"
 
 #include <gtest/gtest.h>
 
@@ -324,73 +325,157 @@ TEST(SoundCatalogueConcurrencyTest, LookupsDuringChangesSeeWholeEntries) {
     reader.join();
 }
 
-// What a view is told after it has shown the catalogue as `before` left it.
-TEST(SoundCatalogueJournalTest, ChangesSinceARevision) {
-    using Kind = SoundCatalogueJournal::Kind;
+// Rows kept only from what the observer is told, as the list's model keeps its row count and
+// indexes: after each change they must be the catalogue's display order.
+class ReplayingObserver final : public SoundCatalogueObserver {
+public:
+    explicit ReplayingObserver(const SoundCatalogue& catalogue) : m_catalogue(catalogue) {}
+    void EntryAboutToBeAppended(int row) override { Expect(row == Rows(), "append at the end"); }
+    void EntryAppended() override { numbers.push_back(m_catalogue.EntryAt(Rows()).number); }
+    void EntryAboutToMove(int from, int to) override {
+        Expect(from >= 0 && from < Rows() - 1 && to == Rows(), "move to the end");
+        m_moving = from;
+    }
+    void EntryMoved() override {
+        const std::uint16_t number = numbers[static_cast<std::size_t>(m_moving)];
+        numbers.erase(numbers.begin() + m_moving);
+        numbers.push_back(number);
+    }
+    void EntryAboutToBeRemoved(int row) override {
+        Expect(row >= 0 && row < Rows(), "remove a row");
+        m_removing = row;
+    }
+    void EntryRemoved() override { numbers.erase(numbers.begin() + m_removing); }
+    void EntryChanged(int row) override {
+        Expect(row >= 0 && row < Rows(), "change a row");
+        ++changes;
+    }
+    void AboutToReset() override { ++resets; }
+    void Reset() override {
+        numbers.clear();
+        for (int row = 0; row < static_cast<int>(m_catalogue.ListedCount()); ++row) {
+            numbers.push_back(m_catalogue.EntryAt(row).number);
+        }
+    }
+    std::vector<std::uint16_t> numbers;
+    int changes = 0;
+    int resets = 0;
+    bool consistent = true;
+
+private:
+    int Rows() const { return static_cast<int>(numbers.size()); }
+    void Expect(bool holds, const char* what) {
+        EXPECT_TRUE(holds) << what;
+        consistent &= holds;
+    }
+    const SoundCatalogue& m_catalogue;
+    int m_moving = 0;
+    int m_removing = 0;
+};
+
+TEST(SoundCatalogueObserverTest, EveryChangeIsToldForWhatItIs) {
     struct Case {
         const char* name;
-        std::vector<Step> before;
-        std::vector<Step> after;
-        bool whole;
-        std::vector<SoundCatalogueJournal::Change> changes;
-        std::vector<SoundEntry> entries; // by number
+        std::vector<Step> steps;
+        int changes;
+        int resets;
     };
     const Case cases[] = {
-        {"EachChangeForWhatItIs",
-         {Add(1), Add(2), Add(3)},
-         {Add(4), Add(1, "x"), Remove(2), Keep(3, "c", true), Add(0xFFFF), Remove(99)},
-         false,
-         {{Kind::Appended, 4}, {Kind::MovedToEnd, 1}, {Kind::Removed, 2}, {Kind::Updated, 3}},
-         {{1, false, "x"}, {3, true, "c"}, {4, false, ""}}},
-        {"LastOneStaysWhereItIs", {Add(1), Add(2)}, {Add(2, "y")}, false, {{Kind::Updated, 2}}, {{2, false, "y"}}},
-        {"AddedThenRemoved", {}, {Add(7), Remove(7)}, false, {{Kind::Appended, 7}, {Kind::Removed, 7}}, {}},
-        {"NothingChanged", {Add(1)}, {}, false, {}, {}},
-        {"ClearRefillsWhole", {Add(1), Add(2)}, {Clear(), Add(5)}, true, {}, {{5, false, ""}}},
+        {"AppendMoveRemoveChange",
+         {Add(1), Add(2), Add(3), Add(4), Add(1, "x"), Remove(2), Keep(3, "c", true), Add(0xFFFF), Remove(99)},
+         2,
+         0},
+        {"LastStaysWhereItIs", {Add(1), Add(2), Add(2, "y")}, 1, 0},
+        {"SameFieldsAreNoChange", {Add(1, "a", true), Keep(1, "a", true), Add(1, "a", true)}, 0, 0},
+        {"ClearResets", {Add(1), Clear(), Add(5)}, 0, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         SoundCatalogue catalogue;
-        for (const Step& step : c.before) {
+        ReplayingObserver observer(catalogue);
+        catalogue.SetObserver(&observer);
+        for (const Step& step : c.steps) {
             Apply(catalogue, step);
         }
-        const std::uint64_t shown = catalogue.Revision();
-        for (const Step& step : c.after) {
-            Apply(catalogue, step);
+        EXPECT_EQ(observer.changes, c.changes);
+        EXPECT_EQ(observer.resets, c.resets);
+        std::vector<std::uint16_t> display;
+        for (const SoundEntry& entry : catalogue.EntriesInDisplayOrder()) {
+            display.push_back(entry.number);
         }
-        const SoundCatalogueChanges changes = catalogue.ChangesSince(shown);
-        EXPECT_EQ(changes.whole, c.whole);
-        EXPECT_EQ(changes.changes, c.changes);
-        EXPECT_EQ(ByNumber(changes.entries), c.entries);
-        EXPECT_EQ(changes.revision, catalogue.Revision());
-        // Caught up: nothing more to tell.
-        const SoundCatalogueChanges again = catalogue.ChangesSince(changes.revision);
-        EXPECT_FALSE(again.whole);
-        EXPECT_TRUE(again.changes.empty() && again.entries.empty());
+        EXPECT_EQ(observer.numbers, display);
     }
 }
 
-TEST(SoundCatalogueJournalTest, RefillsWholeWhenTheChangesAreNoLongerKept) {
+// Thousands of random changes at a size where the slots of the display order are compacted many
+// times: rows, row lookups and the observer's rows stay the catalogue's order.
+TEST(SoundCatalogueObserverTest, RowsFollowRandomChangesThroughCompaction) {
     SoundCatalogue catalogue;
-    catalogue.AddOrUpdate(1, "", false, false, false, nullptr);
-    const std::uint64_t shown = catalogue.Revision();
-    for (std::size_t i = 0; i <= SoundCatalogueJournal::kKept; ++i) {
-        catalogue.AddOrUpdate(1, std::to_string(i), false, true, false, nullptr);
+    ReplayingObserver observer(catalogue);
+    catalogue.SetObserver(&observer);
+    std::mt19937 random(11);
+    for (std::int32_t n = 1; n <= 3000; ++n) {
+        catalogue.AddOrUpdate(n, "", false, true, false, nullptr);
     }
-    const SoundCatalogueChanges changes = catalogue.ChangesSince(shown);
-    EXPECT_TRUE(changes.whole);
-    EXPECT_EQ(changes.entries, catalogue.EntriesInDisplayOrder());
-    EXPECT_TRUE(catalogue.ChangesSince(SoundCatalogue::kAnyRevision).whole);
-    EXPECT_FALSE(catalogue.ChangesSince(catalogue.Revision()).whole);
-    // An edit is told like the plain members.
-    const std::uint64_t beforeEdit = catalogue.Revision();
+    for (int i = 0; i < 300000; ++i) {
+        const auto n = static_cast<std::int32_t>(1 + random() % 4000);
+        if (random() % 8 == 0) {
+            catalogue.Remove(n);
+        } else {
+            catalogue.AddOrUpdate(n, "", i % 2 == 0, random() % 4 == 0, false, nullptr);
+        }
+    }
+    ASSERT_TRUE(observer.consistent);
+    const std::vector<SoundEntry> display = catalogue.EntriesInDisplayOrder();
+    ASSERT_EQ(observer.numbers.size(), display.size());
+    for (std::size_t row = 0; row < display.size(); ++row) {
+        ASSERT_EQ(observer.numbers[row], display[row].number) << row;
+        ASSERT_EQ(catalogue.RowOf(display[row].number), static_cast<int>(row));
+        ASSERT_EQ(catalogue.EntryAt(static_cast<int>(row)), display[row]);
+    }
     {
-        auto edit = catalogue.BeginEdit();
-        edit.AddOrUpdate(2, "", false, false);
-        edit.Remove(1);
+        auto edit = catalogue.BeginEdit(); // an edit is told as a reset
+        edit.Remove(display.front().number);
     }
-    EXPECT_EQ(catalogue.ChangesSince(beforeEdit).changes,
-              (std::vector<SoundCatalogueJournal::Change>{{SoundCatalogueJournal::Kind::Appended, 2},
-                                                          {SoundCatalogueJournal::Kind::Removed, 1}}));
+    std::vector<std::uint16_t> rest;
+    for (std::size_t row = 1; row < display.size(); ++row) {
+        rest.push_back(display[row].number);
+    }
+    EXPECT_EQ(observer.numbers, rest);
+    EXPECT_EQ(catalogue.RowOf(display.front().number), -1);
+}
+
+// A number muted before and after a load, a clear-and-refill edit or a refill is blocked at every
+// moment in between: the pump never sees half of one. Run under ThreadSanitizer too.
+TEST(SoundCatalogueConcurrencyTest, AMutedSoundStaysMutedThroughEveryRefill) {
+    SoundCatalogue catalogue;
+    catalogue.AddOrUpdate(0x100, "", true, false, false, nullptr);
+    std::atomic<bool> done{false};
+    std::atomic<int> unmutedSeen{0};
+    std::atomic<int> passes{0};
+    std::thread pump([&] {
+        while (!done) {
+            if (!catalogue.IsMuted(0x100)) {
+                ++unmutedSeen;
+            }
+            ++passes;
+        }
+    });
+    std::vector<SoundEntry> file;
+    for (std::uint16_t n = 1; n < 2000; ++n) {
+        file.push_back({n, n == 0x100 || n % 3 == 0, "comment"});
+    }
+    for (int round = 0; round < 100 || passes < 1000; ++round) {
+        catalogue.Replace(file, nullptr);
+        auto edit = catalogue.BeginEdit();
+        edit.Clear(nullptr);
+        for (const SoundEntry& entry : file) {
+            edit.AddOrUpdate(entry.number, entry.comment, entry.mute, false);
+        }
+    }
+    done = true;
+    pump.join();
+    EXPECT_EQ(unmutedSeen.load(), 0);
 }
 
 // A load's refill: built before the lock is taken, so lookups meanwhile see the old catalogue, and
@@ -416,7 +501,6 @@ TEST(SoundCatalogueReplaceTest, StoresLikeTheReaderAndLetsLookupsGoOn) {
     };
     SoundCatalogue catalogue;
     catalogue.AddOrUpdate(9, "old", true, false, false, nullptr);
-    const std::uint64_t shown = catalogue.Revision();
     LookingView view(catalogue);
     catalogue.Replace(
         {{0x10, true, "a"}, {0, false, "zero"}, {0x20, false, ""}, {0x10, false, "b"}, {0xFFFF, true, ""}}, &view);
@@ -424,5 +508,4 @@ TEST(SoundCatalogueReplaceTest, StoresLikeTheReaderAndLetsLookupsGoOn) {
     EXPECT_TRUE(view.mutedMeanwhile);
     EXPECT_EQ(view.countMeanwhile, 1u);
     ExpectContents(catalogue, {{0x20, false, ""}, {0x10, false, "b"}});
-    EXPECT_TRUE(catalogue.ChangesSince(shown).whole);
 }

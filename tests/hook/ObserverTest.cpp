@@ -21,7 +21,7 @@ using Bytes = std::vector<std::uint8_t>;
 class RecordingDialog final : public ObservedDialog {
 public:
     bool AutoAddOn() const override { return autoAdd.load(); }
-    void AutoAddPlayedSound(std::uint16_t number) override { added.push_back(number); }
+    void QueuePlayedSound(std::uint16_t number) override { added.push_back(number); }
     std::atomic<bool> autoAdd{false};
     std::vector<std::uint16_t> added;
 };
@@ -168,7 +168,7 @@ TEST(ObserverPumpTest, ObserversWorkThroughTheRunningPumpForBothCodes) {
 class SlowDialog final : public ObservedDialog {
 public:
     bool AutoAddOn() const override { return true; }
-    void AutoAddPlayedSound(std::uint16_t) override {
+    void QueuePlayedSound(std::uint16_t) override {
         std::unique_lock lock(m_lock);
         ++calls;
         m_changed.notify_all();

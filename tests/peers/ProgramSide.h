@@ -54,7 +54,7 @@ public:
 
 private:
     bool AutoAddOn() const override { return m_autoAdd.load(); }
-    void AutoAddPlayedSound(std::uint16_t number) override {
+    void QueuePlayedSound(std::uint16_t number) override {
         const auto known = m_catalogue.Find(number);
         m_catalogue.AddOrUpdate(number, known ? known->comment : "", known && known->mute, true, false, nullptr);
     }

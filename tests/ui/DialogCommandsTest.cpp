@@ -407,11 +407,14 @@ private slots:
         QCOMPARE(f->dialog->m_nCurrentNumber, 0x3a);
         QCOMPARE(f->dialog->lastClickedRow, 1);
 
-        // Changed behind the list's back: a second click on the row stores what the row shows.
+        // Changed elsewhere: the row shows it at once (the list has no copy of its own to lag
+        // behind), and a second click stores and loads what the row shows.
         f->catalogue.AddOrUpdate(0x3a, "elsewhere", false, true, false, nullptr);
+        QCOMPARE(f->Model().index(1, SoundListModel::CommentColumn).data().toString(), QStringLiteral("elsewhere"));
         f->ClickRow(1);
-        QCOMPARE(f->catalogue.Find(0x3a)->comment, std::string("row comment"));
-        QVERIFY(f->catalogue.Find(0x3a)->mute);
+        QCOMPARE(f->catalogue.Find(0x3a)->comment, std::string("elsewhere"));
+        QVERIFY(!f->catalogue.Find(0x3a)->mute);
+        QCOMPARE(f->CommentText(), QStringLiteral("elsewhere"));
 
         // Empty space resets the second-click rule and keeps what was typed.
         f->TypeComment("unsaved");

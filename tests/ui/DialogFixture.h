@@ -1,19 +1,13 @@
 #pragma once
 
-#include "ActiveDialog.h"
 #include "CKestruneDlg.h"
 #include "DialogServices.h"
 #include "FakeHookLibrary.h"
 #include "FileChooser.h"
-#include "HookBridge.h"
+#include "HookSide.h"
 #include "MessageBoxSink.h"
 #include "OutboundPackets.h"
-#include "PacketHandler.h"
-#include "PlayerObserver.h"
-#include "PlayerPosition.h"
-#include "SoundCatalogue.h"
 #include "SoundListModel.h"
-#include "SoundObserver.h"
 #include "SoundTableView.h"
 
 #include <QAbstractButton>
@@ -60,8 +54,8 @@ struct RecordedMessages final : MessageBoxSink {
 };
 
 // Keeps the UI thread's events flowing until `done` holds; false when `timeoutMs` runs out (a hang
-// guard only). Unlike QTest::qWaitFor it never sleeps between looks, so a pump waiting on the
-// UI thread is served at once.
+// guard only). Unlike QTest::qWaitFor it never sleeps between looks, so sounds waiting to be
+// recorded are recorded at once.
 template <class F> bool ProcessEventsUntil(F done, int timeoutMs = 30000) {
     const QDeadlineTimer deadline(timeoutMs);
     while (!done()) {
@@ -77,24 +71,19 @@ inline std::vector<std::uint8_t> SoundPacket(std::uint16_t number) {
     return PlaySoundPacket(number);
 }
 
-// The whole program around one dialog: catalogue, fake hook library, running bridge, observers.
+// The whole program around one dialog: the fake hook library and the program's hook side on it.
 struct DialogFixture {
-    SoundCatalogue catalogue;
     FakeHookLibrary hook;
-    PacketHandlerTable handlers;
-    ActiveDialog activeDialog;
-    PlayerPosition position;
-    SoundObserver soundObserver{catalogue, activeDialog};
-    PlayerObserver playerObserver{position};
-    HookBridge bridge{hook, handlers};
-    DialogServices services{catalogue,    bridge,   hook,          hook,          handlers,
-                            activeDialog, position, soundObserver, playerObserver};
+    HookSide hookSide{hook, nullptr};
+    SoundCatalogue& catalogue = hookSide.catalogue;
+    PlayerPosition& position = hookSide.playerPosition;
+    HookBridge& bridge = hookSide.bridge;
+    DialogServices services{hookSide, hook};
     ScriptedFileChooser chooser;
     RecordedMessages messages;
     std::unique_ptr<CKestruneDlg> dialog;
 
     DialogFixture() {
-        bridge.Start();
         dialog = std::make_unique<CKestruneDlg>(services);
         dialog->SetFileChooser(&chooser);
         dialog->SetMessageBoxSink(&messages);
@@ -103,7 +92,7 @@ struct DialogFixture {
     }
     ~DialogFixture() {
         dialog.reset();
-        bridge.Stop();
+        hookSide.Stop();
     }
 
     template <class T> T* Find(const char* name) const { return dialog->findChild<T*>(QString::fromLatin1(name)); }
@@ -144,14 +133,14 @@ struct DialogFixture {
         QTest::mouseClick(List()->viewport(), Qt::LeftButton, {}, RowBoxCentre(row));
     }
 
-    // Feeds sound packets through the bridge and waits for their verdicts, keeping the UI thread
-    // responsive meanwhile (auto-add is carried out there).
+    // Feeds sound packets through the bridge and waits for their verdicts and for every sound they
+    // queued to be recorded, keeping the UI thread responsive meanwhile (auto-add is carried out there).
     std::vector<std::uint32_t> Play(const std::vector<std::uint16_t>& numbers) {
         const std::size_t first = hook.VerdictCount();
         for (std::uint16_t number : numbers)
             hook.PushPacket(SoundPacket(number));
         const std::size_t wanted = first + numbers.size();
-        if (!ProcessEventsUntil([&] { return hook.VerdictCount() >= wanted; }))
+        if (!ProcessEventsUntil([&] { return hook.VerdictCount() >= wanted && dialog->PlayedSounds().Waiting() == 0; }))
             return {};
         const std::vector<std::uint32_t> all = hook.Verdicts();
         return {all.begin() + static_cast<std::ptrdiff_t>(first), all.end()};

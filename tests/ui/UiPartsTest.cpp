@@ -1,8 +1,8 @@
-// The dialog's building blocks on their own: the list model and the hand-over to the UI thread.
+// The dialog's building blocks on their own: the list model and the wake-up of the UI thread.
 
 #include "SoundCatalogue.h"
 #include "SoundListModel.h"
-#include "UiThreadCall.h"
+#include "UiThreadWake.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -18,11 +18,12 @@ class UiPartsTest : public QObject {
 
 private slots:
     void listModel() {
-        SoundListModel model;
+        SoundCatalogue catalogue;
+        SoundListModel model(catalogue);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy userChanges(&model, &SoundListModel::MuteChangedByUser);
 
-        model.Reset({{0x003a, false, "one\r\ntwo"}, {0xfffe, true, ""}});
+        catalogue.Replace({{0x003a, false, "one\r\ntwo"}, {0xfffe, true, ""}}, nullptr);
         QCOMPARE(model.rowCount(), 2);
         QCOMPARE(model.index(0, SoundListModel::NumberColumn).data().toString(), QStringLiteral("003a"));
         QCOMPARE(model.index(0, SoundListModel::CommentColumn).data().toString(), QStringLiteral("one two"));
@@ -32,27 +33,28 @@ private slots:
         QVERIFY(model.flags(model.index(0, 0)) & Qt::ItemIsUserCheckable);
         QVERIFY(!(model.flags(model.index(0, 1)) & Qt::ItemIsUserCheckable));
 
+        // The box is the catalogue's: a click is reported, and shows once the catalogue holds it.
         QVERIFY(model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole));
-        QVERIFY(model.Row(0).mute);
         QCOMPARE(userChanges.size(), 1);
         QCOMPARE(userChanges[0][0].toInt(), 0);
-        QVERIFY(model.setData(model.index(0, 0), Qt::Checked, Qt::CheckStateRole)); // no change, no report
+        QCOMPARE(userChanges[0][1].toBool(), true);
+        QVERIFY(!model.Row(0).mute);
+        QVERIFY(model.setData(model.index(1, 0), Qt::Checked, Qt::CheckStateRole)); // no change, no report
         QCOMPARE(userChanges.size(), 1);
         QVERIFY(!model.setData(model.index(0, 1), QStringLiteral("x"), Qt::EditRole));
 
-        model.Reset({});
+        catalogue.Clear(nullptr);
         QCOMPARE(model.rowCount(), 0);
         QCOMPARE(userChanges.size(), 1);
     }
 
     // The rows follow the catalogue change by change: each announced for what it is, never a reset
-    // but for a clear or a load.
-    void listModelCatchesUpWithoutResets() {
+    // but for a clear or a load; an index held on a row follows it.
+    void listModelFollowsTheCatalogueWithoutResets() {
         SoundCatalogue catalogue;
-        SoundListModel model;
+        SoundListModel model(catalogue);
         QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
         QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
-        QSignalSpy inserts(&model, &QAbstractItemModel::rowsInserted);
         QSignalSpy moves(&model, &QAbstractItemModel::rowsMoved);
         QSignalSpy removals(&model, &QAbstractItemModel::rowsRemoved);
         QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
@@ -64,13 +66,12 @@ private slots:
         };
         for (std::int32_t n = 1; n <= 40; ++n)
             catalogue.AddOrUpdate(n, "", n % 5 == 0, true, false, nullptr);
-        model.CatchUp(catalogue);
-        QCOMPARE(resets.size(), 0);
-        QCOMPARE(inserts.size(), 1); // one run of appends, one insertion
         QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
 
         std::mt19937 random(3);
         for (int round = 0; round < 300; ++round) {
+            const QPersistentModelIndex held = model.index(static_cast<int>(random() % 20), 0);
+            const std::uint16_t heldNumber = model.Row(held.row()).number;
             for (int i = static_cast<int>(random() % 4); i >= 0; --i) {
                 const auto n = static_cast<std::int32_t>(1 + random() % 60);
                 switch (random() % 4) {
@@ -84,75 +85,45 @@ private slots:
                     catalogue.AddOrUpdate(n, std::to_string(round), random() % 2 == 0, true, false, nullptr);
                 }
             }
-            model.CatchUp(catalogue);
             QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
+            if (held.isValid())
+                QCOMPARE(model.Row(held.row()).number, heldNumber);
+            else
+                QVERIFY(!catalogue.Find(heldNumber));
         }
         QCOMPARE(resets.size(), 0);
         QVERIFY(!moves.isEmpty() && !removals.isEmpty() && !changes.isEmpty());
 
-        // Rows the model was given by someone else are refilled whole; so is a clear.
-        model.Reset({{7, false, "stray"}});
-        model.CatchUp(catalogue);
-        QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
-        resets.clear();
         catalogue.Clear(nullptr);
         catalogue.AddOrUpdate(9, "", false, false, false, nullptr);
-        model.CatchUp(catalogue);
         QCOMPARE(resets.size(), 1);
         QCOMPARE(rows(), catalogue.EntriesInDisplayOrder());
     }
 
-    void callFromAnotherThreadRunsOnTheUiThread() {
-        UiThreadCall calls;
-        std::atomic<bool> ran{false};
-        std::atomic<bool> returned{false};
-        std::atomic<bool> onUiThread{false};
+    // Wakes from other threads run the callback on the UI thread, merged into one run while it has
+    // not run yet; after Close never.
+    void wakeRunsOnTheUiThreadMerged() {
+        int runs = 0;
+        bool onUiThread = true;
         const std::thread::id ui = std::this_thread::get_id();
-        std::thread worker([&] {
-            returned = calls.Call([&] {
-                onUiThread = std::this_thread::get_id() == ui;
-                ran = true;
-            });
+        UiThreadWake wake([&] {
+            ++runs;
+            onUiThread = onUiThread && std::this_thread::get_id() == ui;
         });
-        QTRY_VERIFY_WITH_TIMEOUT(returned, 20000);
+        std::thread worker([&] {
+            for (int i = 0; i < 100; ++i)
+                wake.Wake();
+        });
         worker.join();
-        QVERIFY(ran && onUiThread);
-    }
+        QTRY_VERIFY_WITH_TIMEOUT(runs > 0, 20000);
+        QCoreApplication::processEvents();
+        QCOMPARE(runs, 1);
+        QVERIFY(onUiThread);
 
-    void closeReleasesWaitersAndRefusesCalls() {
-        UiThreadCall calls;
-        std::atomic<int> ran{0};
-        std::atomic<int> finished{0};
-        std::atomic<int> succeeded{0};
-        std::vector<std::thread> workers;
-        for (int i = 0; i < 3; ++i)
-            workers.emplace_back([&] {
-                if (calls.Call([&] { ++ran; }))
-                    ++succeeded;
-                ++finished;
-            });
-        // The UI thread does not look at its events: the calls stay queued until Close.
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (calls.PendingCalls() < 3 && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::yield();
-        QCOMPARE(calls.PendingCalls(), std::size_t(3));
-        calls.Close();
-        for (std::thread& worker : workers)
-            worker.join();
-        QCOMPARE(ran.load(), 0);
-        QCOMPARE(succeeded.load(), 0);
-        QVERIFY(!calls.Call([&] { ++ran; })); // refused from the UI thread too
-        std::thread late([&] { succeeded = calls.Call([&] { ++ran; }) ? 1 : 0; });
-        late.join();
-        QCOMPARE(ran.load(), 0);
-        QCOMPARE(succeeded.load(), 0);
-    }
-
-    void callOnTheUiThreadRunsInline() {
-        UiThreadCall calls;
-        bool ran = false;
-        QVERIFY(calls.Call([&] { ran = true; }));
-        QVERIFY(ran);
+        std::thread([&] { wake.Wake(); }).join();
+        wake.Close();
+        QCoreApplication::processEvents();
+        QCOMPARE(runs, 1);
     }
 };
 

@@ -1,0 +1,27 @@
+#include "HookSide.h"
+
+HookSide::HookSide(HookLibrary& library, WatchListener* watchListener) : bridge(library, handlers) {
+    handlers.SetWatchListener(watchListener);
+    bridge.Start();
+}
+
+HookSide::~HookSide() {
+    Stop();
+}
+
+std::vector<std::pair<std::uint8_t, PacketHandler*>> HookSide::Observers() {
+    return {
+        {0x54, &soundObserver},  // a sound plays
+        {0x20, &playerObserver}, // the player's position
+    };
+}
+
+void HookSide::InstallObservers() {
+    for (const auto& [packetId, observer] : Observers())
+        handlers.Install(packetId, *observer);
+}
+
+void HookSide::UninstallObservers() {
+    for (const auto& [packetId, observer] : Observers())
+        handlers.Uninstall(packetId);
+}
