@@ -8,6 +8,7 @@ packages=(
     qt6-base-dev libgl-dev qt6-translations-l10n qt6-multimedia-dev
     pulseaudio pulseaudio-utils
     libxml2-dev libxml2-utils
+    zlib1g-dev
     libxcb1-dev
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang libclang-rt-14-dev

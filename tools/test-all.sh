@@ -52,7 +52,7 @@ run_suite "thread sanitizer" build-tsan
 
 flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
        -DKESTRUNE_FUZZ=ON -DKESTRUNE_UI=OFF -DKESTRUNE_BENCH=OFF -DKESTRUNE_SANITIZE=address)
-targets="fuzz_catalogue_file fuzz_sound_number fuzz_relay_stream"
+targets="fuzz_catalogue_file fuzz_sound_number fuzz_relay_stream fuzz_game_sounds"
 run_suite "fuzz smoke" build-fuzz -L fuzz
 
 echo "=== all suites passed"
