@@ -5,7 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libgl-dev qt6-translations-l10n
+    qt6-base-dev libgl-dev qt6-translations-l10n qt6-multimedia-dev
+    pulseaudio pulseaudio-utils
     libxml2-dev libxml2-utils
     zlib1g-dev
     libxcb1-dev
