@@ -1,12 +1,18 @@
 #include "HookSide.h"
 
-HookSide::HookSide(HookLibrary& library, WatchListener* watchListener) : bridge(library, handlers) {
+HookSide::HookSide(HookLibrary& library, WatchListener* watchListener) : m_library(library), bridge(library, handlers) {
     handlers.SetWatchListener(watchListener);
+    m_library.SetGameFolderListener(this);
     bridge.Start();
 }
 
 HookSide::~HookSide() {
     Stop();
+    m_library.SetGameFolderListener(nullptr);
+}
+
+void HookSide::GameFolderChanged(const std::string& folder) {
+    activeDialog.Use([&folder](ObservedDialog& dialog) { dialog.GameFolderNamed(folder); });
 }
 
 std::vector<std::pair<std::uint8_t, PacketHandler*>> HookSide::Observers() {

@@ -2,6 +2,7 @@
 
 #include "ActiveDialog.h"
 #include "HookBridge.h"
+#include "HookLibrary.h"
 #include "PacketHandler.h"
 #include "PlayerObserver.h"
 #include "PlayerPosition.h"
@@ -12,15 +13,13 @@
 #include <utility>
 #include <vector>
 
-class HookLibrary;
-
 // Kestrune's side of the game hook, put together in one place for the program, its tests and its
 // benchmarks: the catalogue, the handler table, the player position, the dialog as the hook side
 // sees it, the observers and the bridge. Built in that order, so packets flow (and pass) from the
 // moment it is built; destroyed in reverse, the bridge's threads joined first.
 //
 // A new watched packet is one observer member and one line in Observers().
-class HookSide {
+class HookSide final : private GameFolderListener {
 public:
     // `watchListener` (null: nobody) is told which packet ids hold an observer.
     HookSide(HookLibrary& library, WatchListener* watchListener);
@@ -31,10 +30,17 @@ public:
     // Stops the bridge (threads joined). Idempotent.
     void Stop() { bridge.Stop(); }
 
+    // The game's data folder as the game side last named it; empty while none has.
+    std::string GameFolder() { return m_library.GameFolder(); }
+
     // The dialog's observers into their slots, and back out when the dialog ends.
     void InstallObservers();
     void UninstallObservers();
 
+private:
+    HookLibrary& m_library;
+
+public:
     SoundCatalogue catalogue;
     PacketHandlerTable handlers;
     PlayerPosition playerPosition;
@@ -45,4 +51,6 @@ public:
 
 private:
     std::vector<std::pair<std::uint8_t, PacketHandler*>> Observers();
+    // On the pump thread: handed to the dialog, which takes it up on its own thread.
+    void GameFolderChanged(const std::string& folder) override;
 };

@@ -4,6 +4,7 @@
 #include "DialogFileChooser.h"
 #include "DialogMessageBox.h"
 #include "DialogTemplate.h"
+#include "GameSoundCommands.h"
 #include "HookBridge.h"
 #include "HookSide.h"
 #include "NarrowText.h"
@@ -24,6 +25,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QStyleOptionFrame>
@@ -50,6 +52,17 @@ CKestruneDlg::CKestruneDlg(DialogServices& services)
     m_defaultMessageBox = std::make_unique<DialogMessageBox>(*this);
     m_fileChooser = m_defaultFileChooser.get();
     m_messageBox = m_defaultMessageBox.get();
+    m_gameSounds = std::make_unique<GameSoundCommands>(
+        [this](std::uint16_t number) {
+            RunPlayCommand(m_services.hook.bridge, m_services.raiser, m_services.hook.playerPosition,
+                           FormatSoundNumber(number));
+        },
+        this);
+    m_model->SetGameSoundNames(&m_gameSounds->Names());
+    connect(m_gameSounds.get(), &GameSoundCommands::Failed, this,
+            [this](const QString& message) { m_messageBox->ShowMessage(message, QStringLiteral("試聴エラー")); });
+    connect(&m_gameSounds->Names(), &GameSoundNames::Named, this, [this] { UpdateCommentPlaceholder(); });
+    connect(&m_gameSounds->Names(), &GameSoundNames::FolderChanged, this, [this] { UpdateCommentPlaceholder(); });
 }
 
 CKestruneDlg::~CKestruneDlg() {
@@ -81,6 +94,8 @@ bool CKestruneDlg::OnInitDialog() {
     m_bInitialised = true;
     m_services.hook.activeDialog.Publish(*this);
     m_services.hook.InstallObservers();
+    // A folder named before the dialog was there to hear it.
+    m_gameSounds->Names().SetFolder(m_services.hook.GameFolder());
 
     m_buttonOk->setFocus();
     return true;
@@ -344,6 +359,11 @@ void CKestruneDlg::SetUpSoundList() {
     list.setPalette(palette);
 
     connect(m_model, &SoundListModel::MuteChangedByUser, this, &CKestruneDlg::OnItemChangedSoundListStateImage);
+    list.SetRowCommands(
+        {GameSoundCommands::HearText(), GameSoundCommands::PlayInGameText(), GameSoundCommands::StopText()});
+    connect(&list, &SoundTableView::RowMenuRequested, this, &CKestruneDlg::OnContextMenuSoundList);
+    connect(&list, &SoundTableView::RowCommandRequested, this, &CKestruneDlg::OnRowCommand);
+    connect(m_editNumber, &QLineEdit::textChanged, this, &CKestruneDlg::UpdateCommentPlaceholder);
     // A row that moves with the catalogue's change is not one the user focused.
     connect(list.selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current, const QModelIndex&) {
@@ -554,6 +574,45 @@ void CKestruneDlg::OnClickedSave() {
     if (const std::optional<QString> path = m_fileChooser->ChooseSavePath())
         SaveCatalogueFile(*path);
     ResumeAutoAdd();
+}
+
+void CKestruneDlg::GameFolderNamed(const std::string& folder) {
+    QMetaObject::invokeMethod(
+        this, [this, folder] { m_gameSounds->Names().SetFolder(folder); }, Qt::QueuedConnection);
+}
+
+std::unique_ptr<QMenu> CKestruneDlg::SoundListMenu(int row) {
+    if (!m_model->HasRow(row))
+        return nullptr;
+    return m_gameSounds->MenuFor(m_model->Row(row).number, this);
+}
+
+void CKestruneDlg::OnContextMenuSoundList(int row, const QPoint& globalPos) {
+    std::unique_ptr<QMenu> menu = SoundListMenu(row);
+    if (menu)
+        menu->exec(globalPos);
+}
+
+void CKestruneDlg::OnRowCommand(int row, const QString& command) {
+    if (!m_model->HasRow(row))
+        return;
+    const std::uint16_t number = m_model->Row(row).number;
+    if (command == GameSoundCommands::HearText())
+        m_gameSounds->HearOnThisPc(number);
+    else if (command == GameSoundCommands::PlayInGameText())
+        m_gameSounds->PlayInGame(number);
+    else if (command == GameSoundCommands::StopText())
+        m_gameSounds->StopHearing();
+}
+
+void CKestruneDlg::UpdateCommentPlaceholder() {
+    if (!m_editNumber || !m_editComment)
+        return;
+    const std::int32_t number = ParseSoundNumber(QStringToNarrow(m_editNumber->text()));
+    const auto low = static_cast<std::uint16_t>(number & 0xFFFF);
+    const QString name = number != 0 ? m_gameSounds->Names().Name(low) : QString();
+    if (m_editComment->placeholderText() != name)
+        m_editComment->setPlaceholderText(name);
 }
 
 void CKestruneDlg::OnClickedPlay() {

@@ -21,6 +21,8 @@ class QPushButton;
 class FileChooser;
 class MessageBoxSink;
 class SoundListModel;
+class GameSoundCommands;
+class QMenu;
 class SoundTableView;
 struct TemplateControl;
 
@@ -63,6 +65,12 @@ public:
     // ObservedDialog (pump thread)
     bool AutoAddOn() const override { return m_bAutoAdd.load(); }
     void QueuePlayedSound(std::uint16_t number) override;
+    void GameFolderNamed(const std::string& folder) override;
+
+    // The game's own sounds behind the list: names, and hearing one on this PC.
+    GameSoundCommands& GameSounds() { return *m_gameSounds; }
+    // The list's context menu for a row, built afresh (a test reads it; the list shows it).
+    std::unique_ptr<QMenu> SoundListMenu(int row);
 
     // UI thread: records one played sound in the catalogue (and so in the list).
     void AutoAddPlayedSound(std::uint16_t number);
@@ -142,6 +150,12 @@ private:
     void ResumeAutoAdd();
     // Stops the hook side from reaching the dialog; runs once, when the dialog ends.
     void Detach();
+    // The list's context menu, at a row (-1: none) and a place on the screen.
+    void OnContextMenuSoundList(int row, const QPoint& globalPos);
+    // The list's own commands on a row (its accessible actions).
+    void OnRowCommand(int row, const QString& command);
+    // The comment field's greyed placeholder: the name of the sound in the number field.
+    void UpdateCommentPlaceholder();
 
     DialogServices& m_services;
     SoundListModel* m_model = nullptr;
@@ -155,4 +169,5 @@ private:
     bool m_bKeptAutoAdd = false; // m_bAutoAdd to resume with, while suspended
     bool m_bInitialised = false;
     bool m_bDetached = false;
+    std::unique_ptr<GameSoundCommands> m_gameSounds;
 };

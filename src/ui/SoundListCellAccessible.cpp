@@ -64,6 +64,8 @@ QAccessibleInterface* SoundListCellAccessible::table() const {
 }
 
 QString SoundListCellAccessible::text(QAccessible::Text t) const {
+    if (isValid() && t == QAccessible::Description && m_kind == Kind::Cell)
+        return Index().data(Qt::AccessibleDescriptionRole).toString(); // the game's name for the sound
     if (!isValid() || (t != QAccessible::Name && t != QAccessible::Value))
         return {};
     switch (m_kind) {
@@ -189,14 +191,20 @@ int SoundListCellAccessible::rowIndex() const {
 }
 
 QStringList SoundListCellAccessible::actionNames() const {
+    QStringList names;
     if (IsCheckBox())
-        return {toggleAction()};
-    return {};
+        names.append(toggleAction());
+    // The row's context menu, as actions of each of its cells.
+    if (m_kind == Kind::Cell && isValid())
+        names.append(m_view->RowCommands());
+    return names;
 }
 
 void SoundListCellAccessible::doAction(const QString& actionName) {
     if (actionName == toggleAction() && IsCheckBox())
         m_view->ClickCheckBox(Row());
+    else if (m_kind == Kind::Cell && isValid() && Row() >= 0 && m_view->RowCommands().contains(actionName))
+        m_view->RequestRowCommand(Row(), actionName);
 }
 
 QStringList SoundListCellAccessible::keyBindingsForAction(const QString& actionName) const {

@@ -1,5 +1,7 @@
 #include "SoundListModel.h"
 
+#include "GameSoundNames.h"
+
 #include "NarrowText.h"
 #include "SoundCatalogue.h"
 #include "SoundNumber.h"
@@ -63,6 +65,32 @@ void SoundListModel::Reset() {
     m_following = false;
 }
 
+void SoundListModel::SetGameSoundNames(GameSoundNames* names) {
+    if (m_names)
+        disconnect(m_names, nullptr, this, nullptr);
+    m_names = names;
+    if (m_names) {
+        connect(m_names, &GameSoundNames::Named, this, &SoundListModel::NamesKnown);
+        connect(m_names, &GameSoundNames::FolderChanged, this, &SoundListModel::AllNamesChanged);
+    }
+    AllNamesChanged();
+}
+
+void SoundListModel::NamesKnown(const std::vector<std::uint16_t>& numbers) {
+    static const QList<int> kRoles{Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PlaceholderRole};
+    for (const std::uint16_t number : numbers) {
+        const int row = m_catalogue.RowOf(number);
+        if (row >= 0)
+            emit dataChanged(index(row, NumberColumn), index(row, CommentColumn), kRoles);
+    }
+}
+
+void SoundListModel::AllNamesChanged() {
+    if (rowCount() > 0)
+        emit dataChanged(index(0, NumberColumn), index(rowCount() - 1, CommentColumn),
+                         {Qt::ToolTipRole, Qt::AccessibleDescriptionRole, PlaceholderRole});
+}
+
 int SoundListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_catalogue.ListedCount());
 }
@@ -90,6 +118,23 @@ QVariant SoundListModel::data(const QModelIndex& index, int role) const {
     case Qt::CheckStateRole:
         if (numberColumn)
             return entry.mute ? Qt::Checked : Qt::Unchecked;
+        return {};
+    case Qt::ToolTipRole:
+    case Qt::AccessibleDescriptionRole: {
+        if (!m_names)
+            return {};
+        QString description = m_names->Describe(entry.number);
+        // The trouble with the game's files, in every row's tooltip: reported once on standard
+        // error, and here for as long as it lasts.
+        if (role == Qt::ToolTipRole && !m_names->Problem().isEmpty())
+            description += (description.isEmpty() ? QString() : QStringLiteral("\n")) + m_names->Problem();
+        return description.isEmpty() ? QVariant() : QVariant(description);
+    }
+    case PlaceholderRole:
+        if (numberColumn || !m_names || !entry.comment.empty())
+            return {};
+        if (const QString name = m_names->Name(entry.number); !name.isEmpty())
+            return name;
         return {};
     case Qt::TextAlignmentRole:
         return QVariant::fromValue(numberColumn ? Qt::Alignment(Qt::AlignCenter)

@@ -5,6 +5,10 @@
 
 #include <QAbstractTableModel>
 
+#include <cstdint>
+#include <vector>
+
+class GameSoundNames;
 class SoundCatalogue;
 
 // The rows of the sound list: the catalogue itself in display order, read where it stands (the
@@ -18,10 +22,17 @@ class SoundListModel final : public QAbstractTableModel, private SoundCatalogueO
 
 public:
     enum Column { NumberColumn = 0, CommentColumn = 1, ColumnCount = 2 };
+    // The comment column of a row whose comment is empty: the game's name for the sound, drawn
+    // greyed in its place (never part of the comment).
+    enum Role { PlaceholderRole = Qt::UserRole + 1 };
 
     // Observes `catalogue` until destroyed.
     explicit SoundListModel(SoundCatalogue& catalogue, QObject* parent = nullptr);
     ~SoundListModel() override;
+
+    // The game's names for the sounds: each row's tooltip and accessible description, and the
+    // placeholder of an empty comment. Null: none.
+    void SetGameSoundNames(GameSoundNames* names);
 
     const SoundEntry& Row(int row) const;
     // Inside a change the catalogue announces: the view's current row may move with it, which is
@@ -52,6 +63,10 @@ private:
     void AboutToReset() override;
     void Reset() override;
 
+    void NamesKnown(const std::vector<std::uint16_t>& numbers);
+    void AllNamesChanged();
+
     SoundCatalogue& m_catalogue;
+    GameSoundNames* m_names = nullptr;
     bool m_following = false;
 };

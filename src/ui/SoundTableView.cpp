@@ -1,18 +1,21 @@
 #include "SoundTableView.h"
 
+#include "SoundListModel.h"
+
 #include <algorithm>
 #include <tuple>
 
 #include <QAccessible>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QCoreApplication>
 #include <QHash>
-#include <QMap>
-#include <QPixmap>
 #include <QHeaderView>
 #include <QKeyEvent>
+#include <QMap>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPixmap>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStaticText>
@@ -47,18 +50,22 @@ public:
         const QString text = option.text;
         option.text.clear();
         const Layout& layout = LayoutFor(option, style, widget);
-        const bool plain = !(option.state & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver)) &&
-                           option.backgroundBrush.style() == Qt::NoBrush;
+        const bool plain =
+            !(option.state & (QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver)) &&
+            option.backgroundBrush.style() == Qt::NoBrush;
         if (!plain) {
             style->drawControl(QStyle::CE_ItemViewItem, &option, painter, widget); // background, box, focus frame
         } else if (option.features & QStyleOptionViewItem::HasCheckIndicator) {
             painter->drawPixmap(option.rect.topLeft() + layout.check.topLeft(),
                                 CheckBoxPicture(option, layout.check.size(), style, widget, painter->device()));
         }
-        if (text.isEmpty())
+        // A comment left empty shows the game's name for the sound, greyed: drawn only.
+        const QString shown = text.isEmpty() ? index.data(SoundListModel::PlaceholderRole).toString() : text;
+        if (shown.isEmpty())
             return;
+        const bool placeholder = text.isEmpty();
         const QRect area = layout.text.translated(option.rect.topLeft());
-        const QStaticText& laidOut = LaidOut(text, area.width(), option.font, option.textElideMode);
+        const QStaticText& laidOut = LaidOut(shown, area.width(), option.font, option.textElideMode);
         const QRect placed =
             QStyle::alignedRect(option.direction, option.displayAlignment, laidOut.size().toSize(), area);
         const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
@@ -66,8 +73,10 @@ public:
                                                                                    : QPalette::Inactive;
         painter->save();
         painter->setFont(option.font);
-        painter->setPen(option.palette.color(group, (option.state & QStyle::State_Selected) ? QPalette::HighlightedText
-                                                                                            : QPalette::Text));
+        painter->setPen(option.palette.color(group, placeholder ? QPalette::PlaceholderText
+                                                    : (option.state & QStyle::State_Selected)
+                                                        ? QPalette::HighlightedText
+                                                        : QPalette::Text));
         painter->setClipRect(area, Qt::IntersectClip);
         painter->drawStaticText(placed.topLeft(), laidOut);
         painter->restore();
@@ -86,7 +95,8 @@ private:
     };
 
     const Layout& LayoutFor(const QStyleOptionViewItem& option, const QStyle* style, const QWidget* widget) const {
-        const LayoutKey key{option.rect.width(), option.rect.height(), option.features & QStyleOptionViewItem::HasCheckIndicator,
+        const LayoutKey key{option.rect.width(), option.rect.height(),
+                            option.features & QStyleOptionViewItem::HasCheckIndicator,
                             static_cast<int>(option.displayAlignment)};
         if (const auto found = m_layouts.find(key); found != m_layouts.end())
             return found.value();
@@ -336,7 +346,25 @@ void SoundTableView::mouseReleaseEvent(QMouseEvent* event) {
     emit Clicked(index.isValid() ? index.row() : -1);
 }
 
+void SoundTableView::contextMenuEvent(QContextMenuEvent* event) {
+    if (event->reason() == QContextMenuEvent::Mouse) {
+        emit RowMenuRequested(rowAt(event->pos().y()), event->globalPos());
+    } else {
+        // From the keyboard the menu opens on the current row, below its number.
+        const int row = currentIndex().isValid() ? currentIndex().row() : -1;
+        const QRect cell = row >= 0 ? visualRect(model()->index(row, 0)) : QRect();
+        emit RowMenuRequested(row, viewport()->mapToGlobal(row >= 0 ? cell.bottomLeft() : QPoint(0, 0)));
+    }
+    event->accept();
+}
+
 void SoundTableView::keyPressEvent(QKeyEvent* event) {
+    // Shift+F10 opens the context menu, as on Windows; Qt leaves it to the menu key.
+    if (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier) {
+        QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(), QPoint());
+        contextMenuEvent(&menu);
+        return;
+    }
     const QModelIndex current = currentIndex();
     if (event->key() != Qt::Key_Space || event->modifiers() != Qt::NoModifier || !current.isValid() || !model()) {
         QTableView::keyPressEvent(event);

@@ -49,14 +49,25 @@ public:
     // The row named `key` now, looked for first around `hint`; -1 when none.
     int FindRow(const QString& key, int hint) const;
 
+    // Commands a row offers besides its check box (its context menu's), by name: the accessibility
+    // interface lists them as each cell's actions.
+    void SetRowCommands(const QStringList& names) { m_rowCommands = names; }
+    const QStringList& RowCommands() const { return m_rowCommands; }
+    void RequestRowCommand(int row, const QString& name) { emit RowCommandRequested(row, name); }
+
 signals:
     void Clicked(int row);
+    // The right button, the menu key or Shift+F10: the row under the pointer, or the current row
+    // from the keyboard (-1: none), and where on the screen the menu goes.
+    void RowMenuRequested(int row, const QPoint& globalPos);
+    void RowCommandRequested(int row, const QString& name);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent* event) override;
     void updateGeometries() override;
@@ -81,8 +92,9 @@ private:
 
     std::uint64_t m_rowsRevision = 0;
     mutable std::uint64_t m_rowOfKeyRevision = ~std::uint64_t{0}; // what m_rowOfKey was built for
-    mutable QHash<QString, int> m_rowOfKey; // built only when a row is not near where it was
-    int m_laidOutRows = -1; // the row count the scroll range was last brought up to date for
+    mutable QHash<QString, int> m_rowOfKey;                       // built only when a row is not near where it was
+    QStringList m_rowCommands;
+    int m_laidOutRows = -1;     // the row count the scroll range was last brought up to date for
     QElapsedTimer m_sincePaint; // since the rows were last drawn
     QTimer m_pacedRepaint;      // runs while drawing waits for the interval to pass
 };

@@ -189,8 +189,12 @@ private slots:
         QCOMPARE(box->role(), QAccessible::CheckBox);
         QCOMPARE(list->tableInterface()->cellAt(1, 1)->role(), QAccessible::Cell);
         QVERIFY(box->state().checkable && !box->state().checked);
-        QCOMPARE(box->actionInterface()->actionNames(), QStringList{QAccessibleActionInterface::toggleAction()});
-        QVERIFY(list->tableInterface()->cellAt(1, 1)->actionInterface()->actionNames().isEmpty());
+        // The box toggles; every cell also offers the row's context menu.
+        const QStringList rowCommands{QStringLiteral("このPCで試聴"), QStringLiteral("ゲームで再生"),
+                                      QStringLiteral("停止")};
+        QCOMPARE(box->actionInterface()->actionNames(),
+                 QStringList{QAccessibleActionInterface::toggleAction()} + rowCommands);
+        QCOMPARE(list->tableInterface()->cellAt(1, 1)->actionInterface()->actionNames(), rowCommands);
         box->actionInterface()->doAction(QAccessibleActionInterface::toggleAction());
         QVERIFY(f->catalogue.Find(0x20)->mute); // muted at once, as by a click
         QCOMPARE(f->catalogue.Find(0x20)->comment, std::string("kept"));
