@@ -71,7 +71,7 @@ dismiss_boxes() {
         [[ -n $id ]]; do
         say "a window was left open: $(xdotool getwindowname "$id"); closing it"
         timeout 5 xdotool windowactivate --sync "$id" || true
-        xdotool key --window "$id" Escape Return || true
+        xdotool key --window "$id" Escape 2>/dev/null || true
         sleep 0.5
     done
 }
@@ -88,13 +88,18 @@ sort_on_save_box() { click 279 300; }
 # Ends the phase once the window has done what it was doing: a click on 読込 opens its dialog (then
 # closed unused). An error box the program shows meanwhile is answered and said.
 ready() {
-    local dialog="" deadline=$((SECONDS + wait_seconds))
+    local dialog="" deadline=$((SECONDS + wait_seconds)) clicked=$SECONDS
     load_button
     while ((SECONDS < deadline)); do
         dialog=$(xdotool search --onlyvisible --name '^開く$' 2>/dev/null | head -n 1) && [[ -n $dialog ]] && break
         if xdotool search --onlyvisible --name '^(読み込みエラー|書き込みエラー)$' >/dev/null 2>&1; then
             dismiss_boxes
             load_button
+            clicked=$SECONDS
+        elif ((SECONDS - clicked >= 3)); then
+            # A click that came while a box was closing is lost: the window answers the next one.
+            load_button
+            clicked=$SECONDS
         fi
         sleep 0.2
     done

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThreadWake.h"
+
 #include <QObject>
 #include <QString>
 
@@ -9,12 +11,15 @@
 
 class QThread;
 class AudioOutputWorker;
+struct PreviewExchange;
 
 // Hears a game sound on this PC, through the desktop's sound server: one sound at a time, a new
 // one replacing the one playing. The samples are the game's own: 16-bit mono PCM at 22,050 Hz.
 //
 // The audio output lives on a thread of its own, so a sound server that is slow to answer, busy or
-// gone never holds the window: every call here only posts, and the outcome comes back as a signal.
+// gone never holds the window: every call here only leaves a request and wakes that thread, and
+// the outcome comes back as a signal. Requests and outcomes cross between the threads under one
+// lock, with eventfd wake-ups (ThreadWake), not through Qt's queued calls.
 class SoundPreviewPlayer final : public QObject {
     Q_OBJECT
 
@@ -46,8 +51,11 @@ signals:
     void OutputChanged(bool available);
 
 private:
-    void OnOutputChecked(bool available, const QString& reason);
+    // What the output thread has said since last time, as signals.
+    void TakeOutcomes();
 
+    std::shared_ptr<PreviewExchange> m_exchange;
+    ThreadWake m_outcomesWake; // runs TakeOutcomes
     QThread* m_thread = nullptr;
     AudioOutputWorker* m_worker = nullptr; // lives on m_thread
     bool m_hasOutput = false;

@@ -4,7 +4,7 @@
 #include "ObservedDialog.h"
 #include "PlayedSoundQueue.h"
 #include "SoundListView.h"
-#include "UiThreadWake.h"
+#include "ThreadWake.h"
 
 #include <QDialog>
 #include <QIcon>
@@ -159,7 +159,7 @@ private:
 
     DialogServices& m_services;
     SoundListModel* m_model = nullptr;
-    UiThreadWake m_wake; // runs RecordPlayedSounds
+    ThreadWake m_wake; // runs RecordPlayedSounds
     PlayedSoundQueue m_playedSounds;
     std::unique_ptr<FileChooser> m_defaultFileChooser;
     std::unique_ptr<MessageBoxSink> m_defaultMessageBox;

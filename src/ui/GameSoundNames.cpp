@@ -14,7 +14,8 @@ constexpr std::size_t kBatch = 256;
 } // namespace
 
 GameSoundNames::GameSoundNames(QObject* parent)
-    : QObject(parent), m_state(kNumbers, State::Unknown), m_known(kNumbers), m_worker([this] { Work(); }) {}
+    : QObject(parent), m_state(kNumbers, State::Unknown), m_known(kNumbers), m_answersWake([this] { TakeAnswers(); }),
+      m_worker([this] { Work(); }) {}
 
 GameSoundNames::~GameSoundNames() {
     {
@@ -23,6 +24,7 @@ GameSoundNames::~GameSoundNames() {
     }
     m_wake.notify_one();
     m_worker.join();
+    m_answersWake.Close();
 }
 
 void GameSoundNames::SetFolder(const std::string& folder) {
@@ -107,25 +109,19 @@ void GameSoundNames::Work() {
             if (!taken.front().folder.empty())
                 folder = GameSoundFolder::Open(taken.front().folder, error);
             const QString problem = QString::fromStdString(folder ? folder->Problem() : error);
-            const bool opened = folder != nullptr;
-            QMetaObject::invokeMethod(
-                this, [this, generation, opened, problem] { TakeOpened(generation, opened, problem); },
-                Qt::QueuedConnection);
+            Answer({Answer::Kind::Opened, generation, folder != nullptr, problem, {}, 0, {}});
             continue;
         }
         std::vector<std::pair<std::uint16_t, Known>> names;
         for (const Request& request : taken) {
             if (request.kind == Request::Kind::Samples) {
-                std::vector<std::int16_t> samples =
-                    folder ? folder->Samples(request.number) : std::vector<std::int16_t>{};
-                const quint16 number = request.number;
-                QMetaObject::invokeMethod(
-                    this,
-                    [this, generation, number, samples = std::move(samples)] {
-                        if (generation == m_generation)
-                            emit SamplesRead(number, samples);
-                    },
-                    Qt::QueuedConnection);
+                Answer({Answer::Kind::Samples,
+                        generation,
+                        false,
+                        {},
+                        {},
+                        request.number,
+                        folder ? folder->Samples(request.number) : std::vector<std::int16_t>{}});
                 continue;
             }
             Known known;
@@ -139,12 +135,35 @@ void GameSoundNames::Work() {
         }
         const QString problem = QString::fromStdString(folder ? folder->Problem() : std::string());
         if (!names.empty() || !problem.isEmpty())
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, names = std::move(names), problem]() mutable {
-                    TakeNames(generation, std::move(names), problem);
-                },
-                Qt::QueuedConnection);
+            Answer({Answer::Kind::Names, generation, false, problem, std::move(names), 0, {}});
+    }
+}
+
+void GameSoundNames::Answer(struct Answer answer) {
+    std::lock_guard lock(m_lock);
+    m_answers.push_back(std::move(answer));
+    m_answersWake.Wake();
+}
+
+void GameSoundNames::TakeAnswers() {
+    std::vector<struct Answer> answers;
+    {
+        std::lock_guard lock(m_lock);
+        answers.swap(m_answers);
+    }
+    for (struct Answer& answer : answers) {
+        switch (answer.kind) {
+        case Answer::Kind::Opened:
+            TakeOpened(answer.generation, answer.opened, answer.problem);
+            break;
+        case Answer::Kind::Names:
+            TakeNames(answer.generation, std::move(answer.names), answer.problem);
+            break;
+        case Answer::Kind::Samples:
+            if (answer.generation == m_generation)
+                emit SamplesRead(answer.number, answer.samples);
+            break;
+        }
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ThreadWake.h"
+
 #include <QObject>
 #include <QString>
 
@@ -19,7 +21,8 @@ class GameSoundFolder;
 // The game folder is opened and every header read on a thread of its own, only for the numbers the
 // list asks about (the rows it shows), so neither the list nor the game ever waits on the disk.
 // Answers come back to the UI thread in batches, announced by Named. The samples for hearing a
-// sound come the same way (SamplesRead).
+// sound come the same way (SamplesRead). Answers cross under the one lock, with an eventfd wake-up
+// (ThreadWake), not through Qt's queued calls.
 class GameSoundNames final : public QObject {
     Q_OBJECT
 
@@ -68,9 +71,22 @@ private:
         std::string folder;
     };
     enum class State : std::uint8_t { Unknown, Asked, Known };
+    struct Answer {
+        enum class Kind { Opened, Names, Samples } kind;
+        std::uint64_t generation = 0;
+        bool opened = false;
+        QString problem;
+        std::vector<std::pair<std::uint16_t, Known>> names;
+        std::uint16_t number = 0;
+        std::vector<std::int16_t> samples;
+    };
 
     void Ask(Request request);
     void Work();
+    // Worker thread: leaves an answer for the UI thread.
+    void Answer(Answer answer);
+    // UI thread: takes the answers left.
+    void TakeAnswers();
     // On the UI thread.
     void TakeOpened(std::uint64_t generation, bool opened, const QString& problem);
     void TakeNames(std::uint64_t generation, std::vector<std::pair<std::uint16_t, Known>> names,
@@ -89,6 +105,8 @@ private:
     std::mutex m_lock;
     std::condition_variable m_wake;
     std::deque<Request> m_requests;
+    std::vector<struct Answer> m_answers;
+    ThreadWake m_answersWake; // runs TakeAnswers
     std::uint64_t m_askedGeneration = 0;
     bool m_stop = false;
     std::thread m_worker; // last: starts once the rest exists

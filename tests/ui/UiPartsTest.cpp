@@ -2,7 +2,7 @@
 
 #include "SoundCatalogue.h"
 #include "SoundListModel.h"
-#include "UiThreadWake.h"
+#include "ThreadWake.h"
 
 #include <QAbstractItemModelTester>
 #include <QSignalSpy>
@@ -106,7 +106,7 @@ private slots:
         int runs = 0;
         bool onUiThread = true;
         const std::thread::id ui = std::this_thread::get_id();
-        UiThreadWake wake([&] {
+        ThreadWake wake([&] {
             ++runs;
             onUiThread = onUiThread && std::this_thread::get_id() == ui;
         });

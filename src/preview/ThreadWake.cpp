@@ -1,4 +1,4 @@
-#include "UiThreadWake.h"
+#include "ThreadWake.h"
 
 #include <QSocketNotifier>
 
@@ -7,7 +7,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-UiThreadWake::UiThreadWake(std::function<void()> onWake) : m_onWake(std::move(onWake)) {
+ThreadWake::ThreadWake(std::function<void()> onWake) : m_onWake(std::move(onWake)) {
     m_eventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (m_eventFd < 0)
         return; // no wake-ups: Wake does nothing
@@ -15,14 +15,14 @@ UiThreadWake::UiThreadWake(std::function<void()> onWake) : m_onWake(std::move(on
     QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_notifier.get(), [this] { Woken(); });
 }
 
-UiThreadWake::~UiThreadWake() {
+ThreadWake::~ThreadWake() {
     Close();
     m_notifier.reset();
     if (m_eventFd >= 0)
         ::close(m_eventFd);
 }
 
-void UiThreadWake::Wake() {
+void ThreadWake::Wake() {
     if (m_eventFd < 0)
         return;
     const std::uint64_t one = 1;
@@ -32,13 +32,13 @@ void UiThreadWake::Wake() {
     }
 }
 
-void UiThreadWake::Close() {
+void ThreadWake::Close() {
     if (m_notifier)
         m_notifier->setEnabled(false);
     m_onWake = nullptr;
 }
 
-void UiThreadWake::Woken() {
+void ThreadWake::Woken() {
     std::uint64_t count = 0;
     while (::read(m_eventFd, &count, sizeof count) < 0 && errno == EINTR) {
     }
