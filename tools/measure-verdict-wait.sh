@@ -71,7 +71,9 @@ dismiss_boxes() {
         [[ -n $id ]]; do
         say "a window was left open: $(xdotool getwindowname "$id"); closing it"
         timeout 5 xdotool windowactivate --sync "$id" || true
-        xdotool key --window "$id" Escape 2>/dev/null || true
+        # Sent to the focus, as a user presses it: a key sent to the window itself leaves the
+        # program unable to take the next click.
+        xdotool key Escape 2>/dev/null || true
         sleep 0.5
     done
 }

@@ -129,6 +129,7 @@ void CKestruneDlg::Detach() {
     // Sounds still waiting are dropped with the dialog.
     m_playedSounds.SetOpen(false);
     m_wake.Close();
+    m_folderWake.Close();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -577,8 +578,19 @@ void CKestruneDlg::OnClickedSave() {
 }
 
 void CKestruneDlg::GameFolderNamed(const std::string& folder) {
-    QMetaObject::invokeMethod(
-        this, [this, folder] { m_gameSounds->Names().SetFolder(folder); }, Qt::QueuedConnection);
+    std::lock_guard lock(m_namedFolderLock);
+    m_namedFolder = folder;
+    m_folderWake.Wake();
+}
+
+void CKestruneDlg::TakeNamedFolder() {
+    std::optional<std::string> folder;
+    {
+        std::lock_guard lock(m_namedFolderLock);
+        folder.swap(m_namedFolder);
+    }
+    if (folder)
+        m_gameSounds->Names().SetFolder(*folder);
 }
 
 std::unique_ptr<QMenu> CKestruneDlg::SoundListMenu(int row) {

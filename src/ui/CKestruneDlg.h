@@ -12,6 +12,8 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -156,6 +158,8 @@ private:
     void OnRowCommand(int row, const QString& command);
     // The comment field's greyed placeholder: the name of the sound in the number field.
     void UpdateCommentPlaceholder();
+    // The game folder the hook side named last, taken up on the UI thread.
+    void TakeNamedFolder();
 
     DialogServices& m_services;
     SoundListModel* m_model = nullptr;
@@ -170,4 +174,7 @@ private:
     bool m_bInitialised = false;
     bool m_bDetached = false;
     std::unique_ptr<GameSoundCommands> m_gameSounds;
+    std::mutex m_namedFolderLock;
+    std::optional<std::string> m_namedFolder; // from the pump thread, not yet taken up
+    ThreadWake m_folderWake{[this] { TakeNamedFolder(); }};
 };
