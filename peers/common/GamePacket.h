@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ByteOrder.h"
+#include "GamePackets.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,8 @@
 #include <vector>
 
 // The few game packets the peers read, build or touch, apart from the program's own code: the
-// peers share only the frame codec and the big-endian fields (ByteOrder.h) with it.
+// peers share only the frame codec, the big-endian fields (ByteOrder.h) and the layouts of 0x54
+// and 0x20 (GamePackets.h, PlaceSoundAt among them) with it.
 
 using PacketView = std::span<const std::uint8_t>;
 
@@ -24,16 +26,7 @@ inline constexpr bool IsLoginPacket(std::uint8_t id) {
     return id == 0x80 || id == 0x83 || id == 0x91 || id == 0xCF;
 }
 
-inline constexpr std::uint8_t kSoundPacketId = 0x54;
-inline constexpr std::size_t kSoundPacketLength = 12;
-inline constexpr std::uint8_t kPlayerPacketId = 0x20;
-inline constexpr std::size_t kPlayerPacketLength = 19;
-
 // The 12-byte 0x54 packet: play `sound` at x, y, z.
 std::vector<std::uint8_t> SoundPacket(std::uint16_t sound, std::uint16_t x, std::uint16_t y, std::int8_t z);
 // The 19-byte 0x20 packet: the player stands at x, y, z.
 std::vector<std::uint8_t> PlayerPacket(std::uint16_t x, std::uint16_t y, std::int8_t z);
-
-// Moves a 0x54 packet to x, y, so the client plays it at the player's side and not where the
-// player last stood when the program saw a 0x20. False, unchanged, for anything but a whole 0x54.
-bool PlaceSoundAt(std::span<std::uint8_t> packet, std::uint16_t x, std::uint16_t y);

@@ -1,6 +1,6 @@
 #include "PlayerFollower.h"
 
-#include "GamePacket.h"
+#include "GamePackets.h"
 
 // x and y are big-endian at xAt and xAt + 2; a packet too short for them changes nothing.
 bool PlayerFollower::Place(std::span<const std::uint8_t> packet, std::size_t xAt, std::size_t facingAt) {
@@ -29,12 +29,12 @@ void PlayerFollower::FromServer(std::span<const std::uint8_t> packet) {
     if (packet.empty())
         return;
     switch (packet[0]) {
-    case 0x1B: // enter world
-        if (Place(packet, 11, 17))
+    case 0x1B: // enter world: x, y and the facing where 0x20 has them
+        if (Place(packet, kPlayerXAt, kPlayerFacingAt))
             m_requests.clear();
         break;
-    case 0x20: // the player, direction at 17
-        Place(packet, 11, 17);
+    case kPlayerPacketId:
+        Place(packet, kPlayerXAt, kPlayerFacingAt);
         break;
     case 0x21: // walk refused: back to this place, and the client starts its sequence anew
         if (Place(packet, 2, 6))

@@ -12,10 +12,10 @@ static std::string Hex8(std::uint8_t v) {
     return text;
 }
 
-static std::string Position(PacketView packet, std::size_t xAt, std::size_t yAt, std::size_t zAt) {
+static std::string Position(const GamePlace& place) {
     // z is a signed height in the game, carried as one byte.
-    return std::to_string(*PeekBe16(packet, xAt)) + "," + std::to_string(*PeekBe16(packet, yAt)) + "," +
-           std::to_string(static_cast<std::int8_t>(*PeekU8(packet, zAt)));
+    return std::to_string(place.x) + "," + std::to_string(place.y) + "," +
+           std::to_string(static_cast<std::int8_t>(place.z));
 }
 
 static void AppendUtf8(std::string& out, std::uint32_t c) {
@@ -88,14 +88,14 @@ std::string DescribePacket(std::span<const std::uint8_t> packet) {
     char number[8];
     switch (packet[0]) {
     case 0x54:
-        if (packet.size() < 12)
+        if (packet.size() < kSoundPacketLength)
             break;
-        std::snprintf(number, sizeof number, "0x%04x", *PeekBe16(packet, 2));
-        return std::string("sound ") + number + " at " + Position(packet, 6, 8, 11);
+        std::snprintf(number, sizeof number, "0x%04x", *SoundNumberOf(packet));
+        return std::string("sound ") + number + " at " + Position(*SoundPlaceOf(packet));
     case 0x20:
-        if (packet.size() < 19)
+        if (packet.size() < kPlayerPacketLength)
             break;
-        return "player at " + Position(packet, 11, 13, 18);
+        return "player at " + Position(*PlayerPlaceOf(packet));
     case 0xAE: {
         // The text ends at a zero unit, or at the packet's own size field, whichever comes first.
         if (packet.size() < 48)

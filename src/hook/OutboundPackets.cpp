@@ -2,6 +2,7 @@
 
 #include "ByteOrder.h"
 #include "CodePage.h"
+#include "GamePackets.h"
 
 #include <algorithm>
 #include <cstring>
@@ -39,14 +40,8 @@ std::vector<std::uint8_t> BuildSystemMessage(std::string_view text, const std::s
 }
 
 void WritePlaySoundPacket(PacketBuilder& builder, std::uint16_t number, PlayerPosition::Value position) {
-    builder.PutU8(0x54);
-    builder.PutU8(0x01);
-    builder.PutBe16(number);
-    builder.PutBe16(0);
-    builder.PutBe16(position.x);
-    builder.PutBe16(position.y);
-    builder.PutU8(0);
-    builder.PutU8(position.z);
+    for (const std::uint8_t byte : BuildPlaySound(number, {position.x, position.y, position.z}))
+        builder.PutU8(byte);
 }
 
 std::vector<std::uint8_t> PlaySoundPacket(std::uint16_t number, PlayerPosition::Value position) {

@@ -1,11 +1,11 @@
 #include "SoundObserver.h"
 
-#include "ByteOrder.h"
+#include "GamePackets.h"
 #include "HookBridge.h"
 #include "SoundCatalogue.h"
 
 void SoundObserver::HandlePacket(HookBridge& bridge) {
-    const std::optional<std::uint16_t> read = PeekBe16(bridge.currentPacket, 2);
+    const std::optional<std::uint16_t> read = SoundNumberOf(bridge.currentPacket);
     if (!read)
         return;
     const std::uint16_t number = *read;
