@@ -3,6 +3,14 @@
 #include <QAction>
 #include <QMenu>
 
+namespace {
+
+QString NotInGameFilesText() {
+    return QStringLiteral("このサウンドはゲームのファイルにありません。");
+}
+
+} // namespace
+
 GameSoundCommands::GameSoundCommands(std::function<void(std::uint16_t)> playInGame, QObject* parent)
     : QObject(parent), m_playInGame(std::move(playInGame)) {
     connect(&m_names, &GameSoundNames::SamplesRead, this, &GameSoundCommands::OnSamplesRead);
@@ -35,7 +43,7 @@ QString GameSoundCommands::WhyNotHear(std::uint16_t number) {
         return m_player.NoOutputReason();
     m_names.Describe(number); // asks, when not known yet
     if (!m_names.Audible(number))
-        return QStringLiteral("このサウンドはゲームのファイルにありません。");
+        return NotInGameFilesText();
     return {};
 }
 
@@ -80,7 +88,7 @@ void GameSoundCommands::OnSamplesRead(quint16 number, const std::vector<std::int
         return; // stopped, or another sound asked for since
     m_awaited = -1;
     if (samples.empty()) {
-        emit Failed(QStringLiteral("このサウンドはゲームのファイルにありません。"));
+        emit Failed(NotInGameFilesText());
         return;
     }
     m_player.Play(number, samples);
